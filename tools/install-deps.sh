@@ -1,0 +1,17 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, only when missing.
+set -e
+packages="build-essential cmake ninja-build pkg-config zlib1g-dev libsodium-dev libgtest-dev"
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi
