@@ -1,0 +1,68 @@
+#pragma once
+#include "core/host.h"
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The tests' host: records everything the engine shows and answers message
+// boxes from a script, so no test ever waits for a click.
+class TestHost final : public Host {
+public:
+    TestHost() { SetHost(this); }
+    ~TestHost() override { SetHost(nullptr); }
+
+    std::function<void()> onYield;
+    std::deque<MsgAnswer> answers; // taken in order; Yes/OK when empty
+    bool mainWindowVisible = false;
+
+    struct Box {
+        std::string text;
+        MsgButtons buttons;
+        MsgIcon icon;
+    };
+    std::vector<Box> boxes;
+    std::vector<std::string> activity;
+    std::vector<std::string> statusTexts;
+    std::vector<std::string> lastLogLines;
+    std::vector<std::string> progress;
+    std::vector<std::string> captionSuffixes;
+    std::vector<std::string> trayTips;
+    std::vector<bool> timerStates;
+    std::string folderToPick;
+    int yields = 0;
+
+    void Yield() override {
+        ++yields;
+        if (onYield)
+            onYield();
+    }
+    MsgAnswer MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override {
+        boxes.push_back({text, buttons, icon});
+        if (!answers.empty()) {
+            const MsgAnswer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgAnswer::Yes
+                                                                                  : MsgAnswer::Ok;
+    }
+    bool IsMainWindowVisible() override { return mainWindowVisible; }
+    void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
+    void SetLastLogLine(const std::string& text) override { lastLogLines.push_back(text); }
+    void AddActivityLine(const std::string& line) override { activity.push_back(line); }
+    void ShowProgress(const std::string& caption) override {
+        progress.push_back("show:" + caption);
+    }
+    void UpdateProgress(const std::string& caption, const std::string& text, double a,
+                        double b) override {
+        progress.push_back("update:" + caption + "|" + text + "|" + std::to_string(a) + "|" +
+                           std::to_string(b));
+    }
+    void CloseProgress() override { progress.push_back("close"); }
+    void SetCaptionSuffix(const std::string& s) override { captionSuffixes.push_back(s); }
+    void SetTrayTip(const std::string& tip) override { trayTips.push_back(tip); }
+    std::string PickFolder(const std::string&) override { return folderToPick; }
+    void SetSchedulerTimer(bool enabled) override { timerStates.push_back(enabled); }
+};
