@@ -1,0 +1,109 @@
+#include "core/HeadlessHost.h"
+
+#include "core/ActivityLog.h"
+#include "core/Globals.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void OnStopSignal(int) {
+    gStopSignal = 1;
+}
+
+std::string ShortenForLine(const std::string& text, std::size_t budget) {
+    if (text.size() <= budget)
+        return text;
+    const std::size_t keep = (budget - 3) / 2;
+    return text.substr(0, keep) + "..." + text.substr(text.size() - (budget - 3 - keep));
+}
+
+} // namespace
+
+HeadlessHost::HeadlessHost() : progressOnTerminal_(::isatty(STDERR_FILENO) == 1) {}
+
+HeadlessHost::~HeadlessHost() {
+    ClearProgressLine();
+}
+
+void HeadlessHost::InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool HeadlessHost::StopRequested() {
+    return gStopSignal != 0;
+}
+
+void HeadlessHost::Yield() {
+    // Ctrl-C is the cancel command with the main window hidden: no question.
+    if (gStopSignal != 0 && gBackupRunning)
+        gAbort = true;
+}
+
+MsgAnswer HeadlessHost::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon) {
+    ClearProgressLine();
+    std::fprintf(stderr, "%s\n", text.c_str());
+    switch (buttons) {
+    case MsgButtons::YesNo:
+    case MsgButtons::YesNoCancel:
+        return MsgAnswer::Yes;
+    case MsgButtons::AbortRetryIgnore:
+        return MsgAnswer::Abort;
+    case MsgButtons::RetryCancel:
+        return MsgAnswer::Cancel;
+    default:
+        return MsgAnswer::Ok;
+    }
+}
+
+void HeadlessHost::SetStatusText(const std::string& text) {
+    if (progressShown_)
+        DrawProgressLine(text);
+}
+
+void HeadlessHost::AddActivityLine(const std::string& line) {
+    ClearProgressLine();
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void HeadlessHost::ShowProgress(const std::string& caption) {
+    progressShown_ = true;
+    DrawProgressLine(caption);
+}
+
+void HeadlessHost::UpdateProgress(const std::string& caption, const std::string& text, double,
+                                  double secondValue) {
+    if (!progressShown_)
+        return;
+    char percent[32] = "";
+    if (secondValue > 0 && secondValue <= 100)
+        std::snprintf(percent, sizeof percent, " %6.2f%%", secondValue);
+    DrawProgressLine(caption + percent + " " + text);
+}
+
+void HeadlessHost::CloseProgress() {
+    ClearProgressLine();
+    progressShown_ = false;
+}
+
+void HeadlessHost::DrawProgressLine(const std::string& text) {
+    if (!progressOnTerminal_)
+        return;
+    std::fprintf(stderr, "\r\033[K%s", ShortenForLine(text, 78).c_str());
+    std::fflush(stderr);
+}
+
+void HeadlessHost::ClearProgressLine() {
+    if (progressOnTerminal_ && progressShown_) {
+        std::fprintf(stderr, "\r\033[K");
+        std::fflush(stderr);
+    }
+}
