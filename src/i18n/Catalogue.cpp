@@ -1,0 +1,72 @@
+#include "i18n/Catalogue.h"
+
+#include "i18n/BuiltinMessages.h"
+#include "i18n/clsString.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TextConvert.h"
+
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+struct Catalogue {
+    std::vector<clsString> entries;
+    std::unordered_map<std::string, std::size_t> byKey;
+};
+
+Catalogue BuildBuiltin() {
+    Catalogue c;
+    for (const BuiltinMessage& m : BuiltinMessages()) {
+        clsString s;
+        s.Fill(std::string(m.key), std::string(m.text));
+        c.byKey.emplace(s.Nam, c.entries.size());
+        c.entries.push_back(std::move(s));
+    }
+    return c;
+}
+
+Catalogue& TheCatalogue() {
+    // Usable before start-up has loaded a language: English from the start.
+    static Catalogue catalogue = BuildBuiltin();
+    return catalogue;
+}
+
+std::string CutAtNul(const std::string& text) {
+    const std::size_t nul = text.find('\0');
+    return nul == std::string::npos ? text : text.substr(0, nul);
+}
+
+} // namespace
+
+void LoadMessageCatalogue(const std::string& languageFile) {
+    Catalogue catalogue = BuildBuiltin();
+    IniFile ini;
+    if (ini.Load(languageFile)) {
+        for (clsString& entry : catalogue.entries) {
+            const std::string text = CutAtNul(ini.ReadString("msgStrings", entry.Nam));
+            if (!text.empty())
+                entry.Txt = text;
+        }
+    }
+    TheCatalogue() = std::move(catalogue);
+}
+
+std::string GetMsg(const std::string& key) {
+    const Catalogue& c = TheCatalogue();
+    const auto it = c.byKey.find(key);
+    return it == c.byKey.end() ? std::string() : c.entries[it->second].Txt;
+}
+
+std::string GetMsg(const std::string& key, const std::string& placeholder,
+                   const std::string& value) {
+    return ReplaceAll(GetMsg(key), placeholder, value);
+}
+
+std::string LanguageFileFor(const std::string& language) {
+    const std::string folder = JoinPath(ProgramFolder(), "Languages");
+    const std::string file = JoinPath(folder, language + ".lng");
+    return FileExists(file) ? file : JoinPath(folder, "english.lng");
+}
