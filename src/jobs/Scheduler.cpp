@@ -1,0 +1,200 @@
+#include "jobs/Scheduler.h"
+
+#include "core/Globals.h"
+#include "core/host.h"
+#include "i18n/Catalogue.h"
+#include "platform/Clock.h"
+#include "platform/IniFile.h"
+
+#include <cstdio>
+#include <map>
+
+namespace {
+
+constexpr std::int64_t kHour = 3600;
+
+std::string TwoDigits(int n) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%02d", n);
+    return buffer;
+}
+
+std::string LongDay(const DateTime& day) {
+    return day.FormatLocale("%A, %b %d");
+}
+
+std::string NextHourly(clsBackup& job, const clsSchedule& s, const DateTime& now) {
+    if (now < s.start) {
+        DateTime next = s.start.DatePart().AddSeconds(s.start.Hour() * kHour + s.Data * 60);
+        if (s.start.Minute() > s.StartHour.Minute())
+            next = next.AddSeconds(kHour);
+        job.nextStart = next;
+    } else {
+        job.nextStart = now.DatePart().AddSeconds((now.Hour() + 1) * kHour + s.Data * 60);
+    }
+    const std::string at = std::to_string(job.nextStart.Hour()) + ":" + TwoDigits(s.Data);
+    if (job.nextStart.Day() == now.Day() + 1)
+        return GetMsg("strMsgTomorrowAt") + at;
+    if (job.nextStart.Day() == now.Day())
+        return GetMsg("strMsgTodayAt") + at;
+    return LongDay(job.nextStart) + " at " + at;
+}
+
+std::string FoundDayText(clsBackup& job, const clsSchedule& s, const DateTime& day,
+                         const DateTime& now) {
+    job.nextStart = day.AddSeconds(s.StartHour.TimeOfDaySeconds());
+    const std::string at = s.StartHour.Format("HH:mm");
+    if (day == now.DatePart())
+        return GetMsg("strMsgTodayAt") + at;
+    return LongDay(day) + " at " + at;
+}
+
+std::string NextDaily(clsBackup& job, const clsSchedule& s, const DateTime& now) {
+    DateTime base;
+    if (now < s.start) {
+        base = s.StartHour.TimeOfDaySeconds() > s.start.TimeOfDaySeconds()
+                   ? s.start.DatePart()
+                   : s.start.DatePart().AddDays(1);
+    } else {
+        const DateTime todayAtHour = now.DatePart().AddSeconds(s.StartHour.TimeOfDaySeconds());
+        base = todayAtHour < now ? now.DatePart().AddDays(1) : now.DatePart();
+    }
+    for (int i = 0; i < 7; ++i) {
+        const DateTime day = base.AddDays(i);
+        const int bit = 1 << (7 - day.IsoWeekday());
+        if ((s.Data & bit) != 0)
+            return FoundDayText(job, s, day, now);
+    }
+    return std::string();
+}
+
+bool IsLastDayOfMonth(const DateTime& day) {
+    return day.AddDays(1).Day() == 1;
+}
+
+std::string NextMonthly(clsBackup& job, const clsSchedule& s, const DateTime& now) {
+    DateTime base;
+    if (now > s.start) {
+        const DateTime todayAtHour = now.DatePart().AddSeconds(s.StartHour.TimeOfDaySeconds());
+        base = now > todayAtHour ? now.DatePart().AddDays(1) : now.DatePart();
+    } else {
+        const DateTime startDayAtHour =
+            s.start.DatePart().AddSeconds(s.StartHour.TimeOfDaySeconds());
+        base = s.start > startDayAtHour ? s.start.DatePart().AddDays(1) : s.start.DatePart();
+    }
+    for (int i = 0; i <= 31; ++i) {
+        const DateTime day = base.AddDays(i);
+        // Data 31 is the editor's "Last day!": the last day of whatever month.
+        const bool matches = s.Data == 31  ? IsLastDayOfMonth(day)
+                             : s.Data > 31 ? true
+                                           : day.Day() == s.Data + 1;
+        if (matches)
+            return FoundDayText(job, s, day, now);
+    }
+    return std::string();
+}
+
+std::string NextOnce(clsBackup& job, const clsSchedule& s, const DateTime& now) {
+    // Once it has run it stays done, even if the clock has not moved past
+    // its start second yet.
+    if (s.start < now || job.nextStart == OneTimeDoneMarker())
+        return GetMsg("strMsgNotSched");
+    job.nextStart = s.start;
+    return LongDay(s.start) + " at " + s.start.Format("HH:mm");
+}
+
+bool SameMinute(const DateTime& a, const DateTime& b) {
+    return a.DatePart() == b.DatePart() && a.Hour() == b.Hour() && a.Minute() == b.Minute();
+}
+
+} // namespace
+
+DateTime OneTimeDoneMarker() {
+    return *DateTime::FromParts(1955, 1, 1);
+}
+
+std::string ComputeNextStart(clsBackup& job, const DateTime& now) {
+    if (!job.Schedule)
+        return GetMsg("strMsgNotSched");
+    const clsSchedule& s = *job.Schedule;
+    if (!s.enabled)
+        return std::string();
+    switch (s.Tip) {
+    case kScheduleHourly:
+        return NextHourly(job, s, now);
+    case kScheduleDaily:
+        return NextDaily(job, s, now);
+    case kScheduleMonthly:
+        return NextMonthly(job, s, now);
+    case kScheduleOnce:
+        return NextOnce(job, s, now);
+    default:
+        return std::string();
+    }
+}
+
+std::string TypeText(const clsBackup& job) {
+    std::string text = GetMsg(job.bIncremental ? "strMsgIncremental" : "strMsgFull");
+    if (job.bZipped)
+        text += "(" + GetMsg("strMsgCompressed") + ")";
+    return text;
+}
+
+std::string CompletedText(const clsBackup& job, const DateTime& now) {
+    const int years = job.lastOK.Year() - now.Year();
+    if (years > 10 || years < -10)
+        return GetMsg("strMsgNever");
+    return job.lastOK.FormatLocale("%x %X");
+}
+
+std::string DestinationText(const clsBackup& job) {
+    if (job.destFTP && job.objDestination)
+        return "ftp://" + job.objDestination->hostname + ":" +
+               std::to_string(job.objDestination->port) + job.sDestinationDir;
+    return job.sDestinationDir;
+}
+
+std::vector<JobRow> UpdateForm() {
+    std::vector<JobRow> rows;
+    for (const auto& job : gBackups) {
+        const DateTime now = ClockNow();
+        JobRow row;
+        row.name = TrimBlanks(job->sName);
+        row.type = TypeText(*job);
+        row.start = ComputeNextStart(*job, now);
+        row.completed = CompletedText(*job, now);
+        row.destination = DestinationText(*job);
+        row.status = job->enumStatus;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+bool SchedulerTick(const std::function<void(const std::string& name)>& runBackup) {
+    Host& host = CurrentHost();
+    if (host.IsMainWindowVisible() && gBlockSchedule)
+        return false;
+    host.SetSchedulerTimer(false);
+    const DateTime now = ClockNow();
+    // A run can end within the second it started in; the recomputed start
+    // would then still fall in this minute. Never start a job twice in one.
+    static std::map<std::string, DateTime> lastStarted;
+    bool started = false;
+    const auto jobs = gBackups; // a run may change the list; walk a snapshot
+    for (const auto& job : jobs) {
+        if (!SameMinute(job->nextStart, now))
+            continue;
+        const auto previous = lastStarted.find(job->sName);
+        if (previous != lastStarted.end() && SameMinute(previous->second, now))
+            continue;
+        lastStarted[job->sName] = now;
+        runBackup(job->sName);
+        started = true;
+        if (job->Schedule && job->Schedule->Tip == kScheduleOnce)
+            job->nextStart = OneTimeDoneMarker();
+    }
+    if (started)
+        UpdateForm();
+    host.SetSchedulerTimer(true);
+    return started;
+}
