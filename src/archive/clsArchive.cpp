@@ -1,0 +1,497 @@
+#include "archive/clsArchive.h"
+
+#include "archive/ArchiveIndex.h"
+#include "core/ActivityLog.h"
+#include "core/Globals.h"
+#include "core/host.h"
+#include "engine/Progress.h"
+#include "i18n/Catalogue.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The trailer keeps at most this many bytes of the path.
+constexpr std::size_t kTrailerPathWidth = 255;
+
+// Zero-padded decimal; a number with more digits than the width keeps them all.
+std::string ZeroPadded(std::int64_t value, std::size_t width) {
+    std::string digits = std::to_string(value);
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), '0');
+    return digits;
+}
+
+std::string ThreeDigits(int n) {
+    return ZeroPadded(n, 3);
+}
+
+bool IsAllZero(const std::string& block) {
+    return !block.empty() && block[0] == '\0' &&
+           std::memcmp(block.data(), block.data() + 1, block.size() - 1) == 0;
+}
+
+void LogArchiveError(int err, const std::string& what) {
+    std::string line = "ERROR:clsArchive.AddFileToArchive()->" + std::to_string(err) + "---" + what;
+    if (err != 0)
+        line += " (" + std::string(std::strerror(err)) + ")";
+    WriteLog(line);
+}
+
+} // namespace
+
+// Everything one AddFileToArchive call works with, including what the
+// archive looked like before it began, so a failed entry can be undone.
+struct clsArchive::Entry {
+    std::string fullPath;
+    clsArchiveFileData rec;
+    clsFile source;
+    clsFile volume;
+
+    int startIndex = 0;
+    std::string startArcfName;
+    std::int64_t startOffset = 0;
+    std::size_t startVolumeCount = 0;
+    bool startWasRegistered = false;
+    std::int64_t startDiskSize = 0; // the start volume's size on disk before the entry
+
+    std::int64_t localPos = 0;  // where the next block goes in the current volume
+    std::int64_t volumeEnd = 0; // bytes of the current volume, holes included
+    std::int64_t readPos = 0;   // next byte of the source
+    std::int64_t blocksWritten = 0;
+    std::string checksum = std::string(4, '\0');
+    std::string buffer;
+    std::string progressCaption;
+
+    // Blocks are read ahead and written behind in larger runs, so a small
+    // block size does not cost two system calls per 512 bytes.
+    std::string readAhead;
+    std::int64_t readAheadPos = 0;
+    std::string pending;
+    std::int64_t pendingPos = 0;
+
+    // Up to `want` bytes at readPos into `buffer`; never reads past `limit`
+    // bytes of the source. -1 on a read error.
+    std::int64_t ReadBlock(std::int64_t want, std::int64_t limit) {
+        std::int64_t at = readPos - readAheadPos;
+        if (at < 0 || at + want > static_cast<std::int64_t>(readAhead.size())) {
+            const std::int64_t chunk = std::max(want, std::min(kIoRun, limit - readPos));
+            source.fRead(readAhead, chunk, readPos);
+            if (source.LastErrno() != 0)
+                return -1;
+            readAheadPos = readPos;
+            at = 0;
+        }
+        const std::int64_t n = std::min(want, static_cast<std::int64_t>(readAhead.size()) - at);
+        buffer.assign(readAhead, static_cast<std::size_t>(at), static_cast<std::size_t>(n));
+        return n;
+    }
+
+    // Queues a block for localPos; false when a write failed.
+    bool Stage(const std::string& block) {
+        if (pending.empty())
+            pendingPos = localPos;
+        pending += block;
+        return static_cast<std::int64_t>(pending.size()) < kIoRun || Flush();
+    }
+
+    bool Flush() {
+        if (pending.empty())
+            return true;
+        const auto size = static_cast<std::int64_t>(pending.size());
+        const bool ok = volume.fWrite(pending, size, pendingPos) == size;
+        pending.clear();
+        return ok;
+    }
+};
+
+std::int64_t clsArchive::BlockSizeFor(std::int64_t size) {
+    // Byte forms of the thresholds 10, 25, 50, 102.4 and 1024 (size / 10240).
+    if (size < 102400)
+        return 512;
+    if (size < 256000)
+        return 1024;
+    if (size < 512000)
+        return 2048;
+    if (size < 1048576)
+        return 4096;
+    if (size < 10485760)
+        return 4 * 4096;
+    return 7 * 4096;
+}
+
+std::string clsArchive::TrailerRecord(const clsArchiveFileData& rec) {
+    std::string record = rec.sFileName.substr(0, kTrailerPathWidth);
+    record += ZeroPadded(rec.dSize, 12);
+    record += HexString(rec.crc32);
+    record += ZeroPadded(rec.dStartOffset, 14);
+    record += ZeroPadded(rec.dEndOffset, 14);
+    record += rec.AddDate.Format("yyyyMMddHHmmss");
+    record += ZeroPadded(rec.dAttributes, 13);
+    return record;
+}
+
+std::string clsArchive::GetStagingFolder() {
+    const std::string folder = TempFolder();
+    if (!FolderExists(folder) && !CreateFolderPath(folder))
+        return std::string();
+    return folder + "/";
+}
+
+std::string clsArchive::VolumePath() const {
+    return sTempPath + sArcfName + ".darc";
+}
+
+std::string clsArchive::IndexPath() const {
+    return sTempPath + sName_ + ".fs";
+}
+
+void clsArchive::NewArchive(const std::string& name, bool bDeleteTemp, bool zipped,
+                            std::int64_t total) {
+    // A new run may delete the index this object still has open.
+    indexFile_.fClose();
+    auto prepare = [&]() {
+        sName_ = name;
+        files_.clear();
+        storedNames_.clear();
+        sTempPath = GetStagingFolder();
+        if (sTempPath.empty())
+            return false;
+        if (bDeleteTemp) {
+            // Old volumes and the old index of this job.
+            bool removed = true;
+            for (const std::string& file : ListFileNames(sTempPath)) {
+                if (file.compare(0, sName_.size(), sName_) == 0 && !RemoveFile(sTempPath + file))
+                    removed = false;
+            }
+            if (!removed)
+                return false;
+        }
+        IsOpened = true;
+        zipped_ = zipped;
+        totalSize = total;
+        if (sArcfName.empty())
+            sArcfName = sName_;
+        return true;
+    };
+
+    int attempts = 0;
+    for (;;) {
+        ++attempts;
+        if (prepare())
+            return;
+        if (attempts <= 5)
+            continue;
+        const MsgAnswer answer =
+            CurrentHost().MessageBox(GetMsg("strMsgCantDeleteFilesFromTemp1") + "\n" +
+                                         GetMsg("strMsgCantDeleteFilesFromTemp2"),
+                                     MsgButtons::AbortRetryIgnore, MsgIcon::Critical);
+        if (answer == MsgAnswer::Abort) {
+            gAbort = true;
+            return;
+        }
+        if (answer != MsgAnswer::Retry)
+            return;
+        attempts = 0;
+    }
+}
+
+void clsArchive::CloseArchive() {
+    indexFile_.fClose();
+    files_.clear();
+    storedNames_.clear();
+    sTempPath.clear();
+    IsOpened = false;
+}
+
+bool clsArchive::IsRegistered(const std::string& name) const {
+    const std::string file = name + ".darc";
+    return std::any_of(Volumes.begin(), Volumes.end(),
+                       [&](const clsDskFile& v) { return v.filename == file; });
+}
+
+void clsArchive::RegisterVolume(const std::string& name, const std::string& path) {
+    if (IsRegistered(name))
+        return;
+    clsDskFile volume;
+    volume.filename = name + ".darc";
+    volume.path = path;
+    Volumes.push_back(volume);
+}
+
+bool clsArchive::CheckVolumeSplit(clsFile& volume) {
+    if (!bSplit || splitSize <= 0)
+        return false;
+    const std::int64_t size = volume.DiskSize();
+    if (size < splitSize)
+        return false;
+    if (index_ == 0)
+        baseArcfName_ = sArcfName;
+    ++index_;
+    sArcfName = baseArcfName_ + "-" + ThreeDigits(index_);
+    WriteLog(GetMsg("strMsgSplittingFile") + sArcfName);
+    return true;
+}
+
+int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
+    lastErrno_ = 0;
+    const std::string fullPath = file.path + file.filename;
+    if (!IsOpened) {
+        WriteLog("ERROR:clsArchive.AddFileToArchive()->Archive closed for operations!");
+        return kAddFailed;
+    }
+    if (storedNames_.count(fullPath) != 0)
+        return flag ? kAddDuplicateFlagged : kAddDuplicate;
+    if (!FitsInIndexLine(fullPath)) {
+        // Stored under such a name it would come back as another file.
+        LogArchiveError(0, "name holds \"|\" or a line break, not stored---" + fullPath);
+        return kAddCannotOpen;
+    }
+    if (!FitsInIndexLine(sArcfName)) {
+        LogArchiveError(0, "volume name holds \"|\" or a line break---" + sArcfName);
+        return kAddFailed;
+    }
+
+    Entry entry;
+    entry.fullPath = fullPath;
+    if (const int rc = OpenEntry(file, entry); rc != kAddStored)
+        return rc;
+    if (const int rc = WriteBlocks(entry); rc != kAddStored)
+        return rc;
+    if (const int rc = WriteTrailer(entry); rc != kAddStored)
+        return rc;
+    if (const int rc = AppendIndexLine(entry); rc != kAddStored)
+        return rc;
+    Commit(entry);
+    return kAddStored;
+}
+
+int clsArchive::OpenEntry(const clsDskFile& file, Entry& entry) {
+    entry.source.gzipMode = false;
+    if (entry.source.fOpen(entry.fullPath, clsFile::kRead) != 1) {
+        lastErrno_ = entry.source.LastErrno();
+        return kAddCannotOpen;
+    }
+
+    entry.startIndex = index_;
+    entry.startArcfName = sArcfName;
+    entry.startOffset = currOffset;
+    entry.startVolumeCount = Volumes.size();
+    entry.startWasRegistered = IsRegistered(sArcfName);
+    if (OpenVolume(entry) != kAddStored) {
+        entry.source.fClose();
+        return kAddCannotOpen;
+    }
+
+    clsArchiveFileData& rec = entry.rec;
+    rec.sFileName = entry.fullPath;
+    rec.dAttributes = file.dAttrib;
+    const FileTimeHalves& ct = file.tCreationTimeGet();
+    const FileTimeHalves& at = file.tLastAccessTimeGet();
+    const FileTimeHalves& wt = file.tLastWriteTimeGet();
+    rec.tCreationTimeSet(ct.high, ct.low);
+    rec.tLastAccessTimeSet(at.high, at.low);
+    rec.tLastWriteTimeSet(wt.high, wt.low);
+    rec.dStartOffset = currOffset;
+    rec.AddDate = ClockNow();
+    rec.sArchiveStart = sArcfName;
+    rec.dSize = entry.source.filesize();
+    RecSize = BlockSizeFor(rec.dSize);
+    FilePercent = 0;
+    entry.localPos = currOffset;
+    entry.progressCaption = GetMsg("strMsgArchiving") + (zipped_ ? "(Zipping)" : "");
+    return kAddStored;
+}
+
+// Opens the current volume for writing. A volume this archive has not
+// written yet is started from nothing: a leftover of an earlier run under the
+// same name would otherwise sit before (gzip) or under (plain) our blocks.
+int clsArchive::OpenVolume(Entry& entry) {
+    const std::string path = VolumePath();
+    if (!IsRegistered(sArcfName))
+        RemoveFile(path);
+    entry.volume.gzipMode = zipped_;
+    if (entry.volume.fOpen(path, clsFile::kWrite) != 1) {
+        lastErrno_ = entry.volume.LastErrno();
+        return kAddCannotOpen;
+    }
+    // Measured before anything was written, in gzip mode too.
+    if (sArcfName == entry.startArcfName)
+        entry.startDiskSize = entry.volume.filesize();
+    entry.volumeEnd = entry.volume.filesize();
+    return kAddStored;
+}
+
+int clsArchive::WriteBlocks(Entry& entry) {
+    clsArchiveFileData& rec = entry.rec;
+    std::int64_t bytesRead = 0;
+    bool sourceEnded = false;
+    for (;;) {
+        if (gPaused)
+            PauseRun();
+
+        const std::string fullVolume = VolumePath();
+        // The size on disk decides, so nothing may wait in memory.
+        if (bSplit && splitSize > 0 && !entry.Flush())
+            return Fail(entry, kAddFailed, entry.volume.LastErrno(), fullVolume);
+        if (CheckVolumeSplit(entry.volume)) {
+            if (!entry.volume.fClose())
+                return Fail(entry, kAddFailed, entry.volume.LastErrno(), fullVolume);
+            entry.localPos = 0;
+            if (entry.blocksWritten == 0) {
+                // Nothing of this file went to the full volume: it starts here.
+                rec.dStartOffset = 0;
+                rec.sArchiveStart = sArcfName;
+            }
+            if (OpenVolume(entry) != kAddStored) {
+                WriteLog(GetMsg("strMsgSplitFailed"));
+                return Fail(entry, kAddFailed, lastErrno_, VolumePath());
+            }
+        }
+        RegisterVolume(sArcfName, sTempPath);
+
+        // Never more than the size seen at open: a file that grows meanwhile
+        // is stored as it was, and a shorter read means it shrank.
+        const std::int64_t want = sourceEnded ? 0 : std::min(RecSize, rec.dSize - bytesRead);
+        std::int64_t n = 0;
+        if (want > 0) {
+            n = entry.ReadBlock(want, rec.dSize);
+            if (n < 0)
+                return Fail(entry, kAddFailed, entry.source.LastErrno(), entry.fullPath);
+            // Whatever the file does later, nothing may follow the filling.
+            sourceEnded = n < want;
+        }
+        if (n == 0)
+            break;
+        entry.buffer.resize(static_cast<std::size_t>(RecSize), '\0');
+        entry.readPos += n;
+        bytesRead += n;
+
+        if (!zipped_ && entry.localPos >= entry.volumeEnd && IsAllZero(entry.buffer)) {
+            // Zeros past the end are left as a hole: the volume reads the same
+            // and a sparse source costs no disk. The next write (the trailer
+            // at the latest) extends the file; a split check needs it now.
+            if (!entry.Flush() ||
+                (bSplit && splitSize > 0 && !entry.volume.TruncateFile(entry.localPos + RecSize)))
+                return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+        } else if (!entry.Stage(entry.buffer)) {
+            return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+        }
+        entry.volumeEnd = std::max(entry.volumeEnd, entry.localPos + RecSize);
+        entry.localPos += RecSize;
+        ++entry.blocksWritten;
+        entry.checksum = XorBlockChecksum(entry.buffer, entry.checksum);
+        ReportProgress(entry);
+
+        CurrentHost().Yield();
+        if (gSkipRequest || gAbort) {
+            gSkipRequest = false;
+            RollBack(entry);
+            return kAddStopped;
+        }
+    }
+    // The index must tell the bytes really stored.
+    rec.dSize = bytesRead;
+    return kAddStored;
+}
+
+void clsArchive::ReportProgress(const Entry& entry) {
+    const std::int64_t size = entry.rec.dSize;
+    const std::int64_t done = std::min(entry.blocksWritten * RecSize, size);
+    FilePercent = size > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(size) : 100.0;
+    const double overall = std::min(100.0, 100.0 * static_cast<double>(currSize_ + done) /
+                                               static_cast<double>(totalSize + 1));
+    UpdateProgress(entry.progressCaption, entry.fullPath, FilePercent, overall);
+}
+
+int clsArchive::WriteTrailer(Entry& entry) {
+    clsArchiveFileData& rec = entry.rec;
+    rec.dEndOffset = entry.localPos + RecSize;
+    rec.sArchiveEnd = sArcfName;
+    rec.crc32 = entry.checksum;
+    std::string trailer = TrailerRecord(rec);
+    trailer.resize(static_cast<std::size_t>(RecSize), '\0');
+    if (!entry.Stage(trailer) || !entry.Flush())
+        return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+    // Closing ends the gzip member; only then are its bytes surely on disk.
+    if (!entry.volume.fClose())
+        return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+    return kAddStored;
+}
+
+// The index stays open from the first line to CloseArchive: a run of many
+// small files would otherwise spend more time opening it than writing.
+int clsArchive::AppendIndexLine(Entry& entry) {
+    if (!indexFile_.IsOpen()) {
+        if (indexFile_.fOpen(IndexPath(), clsFile::kWrite) != 1)
+            return Fail(entry, kAddFailed, indexFile_.LastErrno(), IndexPath());
+        indexSize_ = indexFile_.filesize();
+    }
+    const std::string line = FormatIndexLine(entry.rec, dSessionDate, RecSize);
+    const auto length = static_cast<std::int64_t>(line.size());
+    if (indexFile_.fWrite(line, length, indexSize_) < length) {
+        const int err = indexFile_.LastErrno();
+        // A torn line would be read back as a record.
+        indexFile_.TruncateFile(indexSize_);
+        return Fail(entry, kAddFailed, err, IndexPath());
+    }
+    indexSize_ += length;
+    return kAddStored;
+}
+
+void clsArchive::Commit(Entry& entry) {
+    currOffset = entry.rec.dEndOffset;
+    currSize_ += entry.rec.dSize;
+    storedNames_.insert(entry.fullPath);
+    files_.push_back(std::move(entry.rec));
+    // Sizes for the delivery's progress; only the volumes this entry touched change.
+    const std::size_t first = entry.startVolumeCount > 0 ? entry.startVolumeCount - 1 : 0;
+    for (std::size_t i = first; i < Volumes.size(); ++i)
+        Volumes[i].dSize = std::max<std::int64_t>(FileSize(Volumes[i].FullName()), 0);
+}
+
+int clsArchive::Fail(Entry& entry, int code, int err, const std::string& what) {
+    lastErrno_ = err;
+    LogArchiveError(err, what);
+    RollBack(entry);
+    return code;
+}
+
+// Puts the volumes back as they were before the entry: the volume it began
+// in is cut to its old size (in gzip mode that drops exactly the members the
+// entry appended), volumes begun for it are removed. If that cannot be done
+// the archive is closed, so no later index line can point at wrong bytes.
+bool clsArchive::RollBack(Entry& entry) {
+    entry.pending.clear();
+    entry.volume.fClose();
+    bool ok = true;
+    const std::string startFile = entry.startArcfName + ".darc";
+    for (std::size_t i = Volumes.size(); i-- > entry.startVolumeCount;) {
+        const std::string path = Volumes[i].FullName();
+        if (Volumes[i].filename != startFile && !RemoveFile(path) && FileExists(path))
+            ok = false;
+    }
+    Volumes.resize(entry.startVolumeCount);
+
+    const std::string startPath = sTempPath + startFile;
+    if (!entry.startWasRegistered) {
+        RemoveFile(startPath); // held nothing of this run
+    } else {
+        const std::int64_t size = zipped_ ? entry.startDiskSize : entry.startOffset;
+        clsFile cut;
+        ok = cut.fOpen(startPath, clsFile::kWrite) == 1 && cut.TruncateFile(size) && cut.fClose() &&
+             ok;
+    }
+    index_ = entry.startIndex;
+    sArcfName = entry.startArcfName;
+    currOffset = entry.startOffset;
+    if (!ok) {
+        IsOpened = false;
+        LogArchiveError(lastErrno_, "volume could not be cut back, archive closed---" + startPath);
+    }
+    return ok;
+}

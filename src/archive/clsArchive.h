@@ -1,0 +1,101 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "archive/clsArchiveFileData.h"
+#include "archive/clsFile.h"
+#include "engine/clsDskFile.h"
+#include "platform/DateTime.h"
+
+// Packs the files of one backup run into ".darc" volumes in the staging
+// folder and appends one index line per stored file to the job's ".fs".
+//
+// A volume has no header: each stored file is its data blocks (the last one
+// filled up with 0x00 bytes) followed by one trailer block. Offsets are
+// positions in the uncompressed stream, so they mean the same whether the
+// volume is plain or a sequence of gzip members.
+class clsArchive {
+public:
+    // Results of AddFileToArchive.
+    enum AddResult : int {
+        kAddStored = 1,
+        kAddFailed = 2,
+        kAddStopped = 10, // gAbort or gSkipRequest
+        kAddDuplicate = 12,
+        kAddDuplicateFlagged = 13,
+        kAddCannotOpen = 14,
+    };
+
+    std::int64_t RecSize = 0;    // block size of the file being added
+    std::string sTempPath;       // staging folder, ends in "/"
+    double FilePercent = 0;      // percent of the current file written
+    std::int64_t currOffset = 0; // where the next entry's first block goes
+    std::int64_t totalSize = 0;  // bytes of the whole run, for the overall percent
+    std::int64_t splitSize = 0;  // volume size limit in bytes (0 = none)
+    bool bSplit = false;         // splitting enabled at all
+    FileList Volumes;            // every volume written, in order of creation
+    DateTime dSessionDate;       // written into every index line
+    std::string sArcfName;       // current volume without ".darc"; set before the first add
+    bool IsOpened = false;       // between a successful NewArchive and CloseArchive
+
+    // Prepares a run: staging folder, the old files of this job removed when
+    // bDeleteTemp. Leaves IsOpened false when the user gives up.
+    void NewArchive(const std::string& sName, bool bDeleteTemp, bool zipped = false,
+                    std::int64_t totalSize = 0);
+    // Stores one file; one of the AddResult codes.
+    int AddFileToArchive(const clsDskFile& file, bool flag);
+    void CloseArchive();
+
+    const std::string& sName() const { return sName_; }
+    const std::vector<clsArchiveFileData>& Files() const { return files_; }
+    bool zipped() const { return zipped_; }
+    // 0 for the first volume, 1 for "-001", ...
+    int Index() const { return index_; }
+    // Bytes of the files stored so far.
+    std::int64_t currSize() const { return currSize_; }
+
+    // errno of the last failed add (ENOSPC: the disk is full), 0 otherwise.
+    int LastErrno() const { return lastErrno_; }
+
+    // Blocks are read and written in runs of this many bytes (a multiple of
+    // every block size), so small blocks do not cost a system call each.
+    static constexpr std::int64_t kIoRun = 256 * 1024;
+
+    // Block size for a file of `size` bytes: larger files, larger blocks.
+    static std::int64_t BlockSizeFor(std::int64_t size);
+    // The trailer record that closes an entry, before its 0x00 filling.
+    static std::string TrailerRecord(const clsArchiveFileData& rec);
+
+private:
+    struct Entry;
+
+    bool CheckVolumeSplit(clsFile& volume);
+    void RegisterVolume(const std::string& name, const std::string& path);
+    bool IsRegistered(const std::string& name) const;
+    std::string GetStagingFolder();
+    std::string VolumePath() const;
+    std::string IndexPath() const;
+
+    int OpenEntry(const clsDskFile& file, Entry& entry);
+    int OpenVolume(Entry& entry);
+    int WriteBlocks(Entry& entry);
+    int WriteTrailer(Entry& entry);
+    int AppendIndexLine(Entry& entry);
+    void ReportProgress(const Entry& entry);
+    int Fail(Entry& entry, int code, int err, const std::string& what);
+    bool RollBack(Entry& entry);
+    void Commit(Entry& entry);
+
+    std::string sName_;
+    std::vector<clsArchiveFileData> files_;
+    std::unordered_set<std::string> storedNames_;
+    bool zipped_ = false;
+    int index_ = 0;
+    std::int64_t currSize_ = 0;
+    std::string baseArcfName_; // sArcfName of volume 0; later volumes add "-001" ...
+    clsFile indexFile_;
+    std::int64_t indexSize_ = 0;
+    int lastErrno_ = 0;
+};
