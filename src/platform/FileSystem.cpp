@@ -67,6 +67,9 @@ std::int64_t FileSize(const std::string& path) {
 bool CreateFolderPath(const std::string& path) {
     if (path.empty())
         return false;
+    // Most calls find the folder already there: one look settles it.
+    if (FolderExists(path))
+        return true;
     std::string level;
     std::size_t pos = 0;
     while (pos != std::string::npos) {
