@@ -1,21 +1,30 @@
 #include "app/CliCommands.h"
 
+#include "core/ActivityLog.h"
+#include "core/Globals.h"
 #include "core/HeadlessHost.h"
+#include "engine/BackupRun.h"
 #include "i18n/Catalogue.h"
+#include "jobs/JobListFile.h"
 #include "jobs/Scheduler.h"
 #include "jobs/Startup.h"
 #include "platform/Clock.h"
+#include "platform/InstanceLock.h"
 #include "platform/ProgramFolder.h"
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: tidevault-cli [--home DIR] COMMAND [ARGS]\n"
     "commands:\n"
-    "  list [--at \"YYYY-MM-DD HH:MM\"]   the jobs with their next start\n";
+    "  list [--at \"YYYY-MM-DD HH:MM\"]   the jobs with their next start\n"
+    "  run NAME                         run one job now\n"
+    "  daemon                           run the schedule until stopped\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty())
@@ -62,6 +71,77 @@ int CommandList(const std::vector<std::string>& args) {
     return 0;
 }
 
+// run and daemon use the staging folder: one process per program folder.
+bool TakeProgramFolder(InstanceLock& lock) {
+    if (lock.Acquire(ProgramFolder()))
+        return true;
+    std::fprintf(stderr,
+                 "tidevault-cli: another Tidevault process is using the program folder %s; "
+                 "try again when it has finished.\n",
+                 ProgramFolder().c_str());
+    return false;
+}
+
+// The window-free start-up in full: staging folder emptied, job list loaded.
+bool StartUp(InstanceLock& lock) {
+    if (!TakeProgramFolder(lock))
+        return false;
+    std::string error;
+    if (!InitSystemVariables(error)) {
+        StartupFailed(error);
+        return false;
+    }
+    return true;
+}
+
+int CommandRun(const std::vector<std::string>& args, HeadlessHost& host) {
+    if (args.size() != 1)
+        return Usage("run wants exactly one job name");
+    InstanceLock lock;
+    if (!StartUp(lock))
+        return 1;
+    host.InstallSignalHandlers();
+    RunBackup(args[0]);
+    const std::shared_ptr<clsBackup> job = FindBackup(args[0]);
+    if (!job)
+        return 1;
+    switch (job->enumStatus) {
+    case kStatusFinished:
+        return 0;
+    case kStatusAborted:
+        return 3;
+    default:
+        return 1;
+    }
+}
+
+int CommandDaemon(const std::vector<std::string>& args, HeadlessHost& host) {
+    if (!args.empty())
+        return Usage("daemon takes no arguments");
+    InstanceLock lock;
+    if (!StartUp(lock))
+        return 1;
+    host.InstallSignalHandlers();
+    WriteLog(GetMsg("strMsgProgramStarted"));
+    WriteLog(GetMsg("strMsgBackupItemsLoaded", "%d", std::to_string(gBackups.size())));
+    UpdateForm();
+    while (!HeadlessHost::StopRequested()) {
+        SchedulerTick(RunBackup);
+        // Wake at the start of the next second, as a one-second timer would.
+        const auto now = std::chrono::system_clock::now();
+        const auto next =
+            std::chrono::ceil<std::chrono::seconds>(now + std::chrono::milliseconds(1));
+        for (auto t = now; t < next && !HeadlessHost::StopRequested();
+             t = std::chrono::system_clock::now())
+            std::this_thread::sleep_for(
+                std::min<std::chrono::nanoseconds>(next - t, std::chrono::milliseconds(100)));
+    }
+    WriteLog(GetMsg("strMsgClosingProgram"));
+    SaveBackups();
+    WriteLog(GetMsg("strMsgProgramClosed"));
+    return 0;
+}
+
 } // namespace
 
 int RunCli(const std::vector<std::string>& argv) {
@@ -88,6 +168,10 @@ int RunCli(const std::vector<std::string>& argv) {
     int status;
     if (command == "list")
         status = CommandList(rest);
+    else if (command == "run")
+        status = CommandRun(rest, host);
+    else if (command == "daemon")
+        status = CommandDaemon(rest, host);
     else if (command == "help" || command == "--help" || command == "-h") {
         std::fputs(kUsage, stdout);
         status = 0;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -48,29 +49,57 @@ std::string FreeRotationName(const std::string& log) {
     return std::string();
 }
 
-void RotateWhenFull(const std::string& log) {
-    if (FileSize(log) <= kLogRotateSize)
-        return;
-    const std::string target = FreeRotationName(log);
-    if (!target.empty())
-        RenameFile(log, target);
-}
+// The log stays open between records: a run writes one per file, and
+// reopening it each time would cost more than the copy of a small file.
+class LogFile {
+public:
+    ~LogFile() { Close(); }
 
-void AppendRecord(const std::string& log, const std::string& record) {
-    const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    std::size_t done = 0;
-    while (done < record.size()) {
-        const ssize_t n = ::write(fd, record.data() + done, record.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
+    void Append(const std::string& log, const std::string& record) {
+        if (fd_ >= 0 && path_ != log)
+            Close();
+        if (fd_ < 0 && !Open(log))
+            return;
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0 && st.st_size > kLogRotateSize) {
+            Close();
+            const std::string target = FreeRotationName(log);
+            if (!target.empty())
+                RenameFile(log, target);
+            if (!Open(log))
+                return;
+        }
+        std::size_t done = 0;
+        while (done < record.size()) {
+            const ssize_t n = ::write(fd_, record.data() + done, record.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
     }
-    ::close(fd);
-}
+
+    void Close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    bool Open(const std::string& log) {
+        fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0 && errno == ENOENT && CreateFolderPath(ParentFolder(log)))
+            fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        path_ = log;
+        return fd_ >= 0;
+    }
+
+    int fd_ = -1;
+    std::string path_;
+};
+
+LogFile gLogFile;
 
 } // namespace
 
@@ -84,11 +113,7 @@ std::string LogTimeStamp() {
 
 void WriteLog(const std::string& message) {
     ShowInActivityList(message);
-    if (!FolderExists(LogsFolder()))
-        CreateFolderPath(LogsFolder());
-    const std::string log = LogFilePath();
-    RotateWhenFull(log);
-    AppendRecord(log, LogTimeStamp() + message + "\r\n");
+    gLogFile.Append(LogFilePath(), LogTimeStamp() + message + "\r\n");
 }
 
 void SetStatusText(const std::string& text) {

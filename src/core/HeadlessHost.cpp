@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
 
+#include <chrono>
 #include <cstdio>
 #include <unistd.h>
 
@@ -64,8 +65,10 @@ MsgAnswer HeadlessHost::MessageBox(const std::string& text, MsgButtons buttons, 
 }
 
 void HeadlessHost::SetStatusText(const std::string& text) {
-    if (progressShown_)
-        DrawProgressLine(text);
+    // Status texts are few (a run's phases and its end): worth a line each.
+    ClearProgressLine();
+    std::fprintf(stdout, "%s\n", text.c_str());
+    std::fflush(stdout);
 }
 
 void HeadlessHost::AddActivityLine(const std::string& line) {
@@ -97,6 +100,11 @@ void HeadlessHost::CloseProgress() {
 void HeadlessHost::DrawProgressLine(const std::string& text) {
     if (!progressOnTerminal_)
         return;
+    // A terminal cannot show more than a few updates a second anyway.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastDraw_ < std::chrono::milliseconds(100))
+        return;
+    lastDraw_ = now;
     std::fprintf(stderr, "\r\033[K%s", ShortenForLine(text, 78).c_str());
     std::fflush(stderr);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "core/host.h"
 
+#include <chrono>
 #include <csignal>
 
 // The host of tidevault-cli: no windows. Activity lines go to stdout, the
@@ -42,4 +43,5 @@ private:
     bool progressShown_ = false;
     std::string pickedFolder_;
     bool timerEnabled_ = true;
+    std::chrono::steady_clock::time_point lastDraw_{};
 };

@@ -1,0 +1,118 @@
+#include "cli/CliProcess.h"
+#include "platform/FileSystem.h"
+#include "platform/InstanceLock.h"
+#include "support/TempHome.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+std::string JobList(const std::string& source, const std::string& destination) {
+    return "[Backups]\nDocs\n[Docs]\nStorage=LOC\nDestination=" + destination +
+           "\nType=FULL\nCompress=ZIP\nStatus=0\nArchived=yes\nSplit=0\nSchedule=0\nDir0001=" +
+           source + "\n";
+}
+
+class RunCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        source.Write("a.txt", "alpha");
+        source.Write("sub/b.txt", "beta");
+        home.Write("backups.ini", JobList(source.Path(), destination.Path()));
+    }
+    TempHome home;
+    TempHome source;
+    TempHome destination;
+};
+
+} // namespace
+
+TEST_F(RunCommand, RunsTheJobPrintsItsActivityAndExitsZero) {
+    home.Write("temp/leftover.darc", "old staging file");
+    const CliResult r = RunCliProcess({"--home", home.Path(), "run", "Docs"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("]-Backup of Docs finished succesfully!"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("*   Backup files stored:  2"), std::string::npos);
+    EXPECT_TRUE(FileExists(destination.File("Docs.darc")));
+    EXPECT_TRUE(FileExists(destination.File("Docs.fs")));
+    EXPECT_FALSE(FileExists(home.File("temp/leftover.darc")));
+    EXPECT_NE(home.Read("backups.ini").find("Status=1"), std::string::npos);
+    EXPECT_NE(home.Read("logs/tidevault.log").find("finished succesfully!"), std::string::npos);
+}
+
+TEST_F(RunCommand, UnknownJobExitsOne) {
+    const CliResult r = RunCliProcess({"--home", home.Path(), "run", "Nope"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Backup of Nope failed!"), std::string::npos);
+}
+
+TEST_F(RunCommand, AnotherProcessHoldingTheFolderMakesRunRefuseButNotList) {
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(home.Path()));
+    home.Write("temp/keep.txt", "must survive");
+    const CliResult run = RunCliProcess({"--home", home.Path(), "run", "Docs"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("another Tidevault process"), std::string::npos) << run.err;
+    EXPECT_EQ(home.Read("temp/keep.txt"), "must survive");
+    EXPECT_FALSE(FileExists(destination.File("Docs.darc")));
+    const CliResult daemon = RunCliProcess({"--home", home.Path(), "daemon"});
+    EXPECT_EQ(daemon.status, 1);
+    const CliResult list = RunCliProcess({"--home", home.Path(), "list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out.rfind("Docs\t", 0), 0u);
+}
+
+TEST_F(RunCommand, BrokenJobListRefusesToStart) {
+    home.Write("backups.ini", "[Backups]\nDocs\n[Docs]\nStorage=LOC\nHostname=x\n");
+    const CliResult r = RunCliProcess({"--home", home.Path(), "run", "Docs"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Could not initialize system variables! Quitting ..."), std::string::npos);
+}
+
+TEST_F(RunCommand, InterruptAbortsTheRunWithStateThree) {
+    // A protected job whose encryption tool takes its time: the interrupt
+    // arrives while the first file is being encrypted.
+    home.Write("backups.ini",
+               "[Backups]\nSlow\n[Slow]\nStorage=LOC\nDestination=" + destination.Path() +
+                   "\nType=FULL\nCompress=NOT\nStatus=0\nProtected=1,2,3\n"
+                   "Archived=no\nSplit=0\nSchedule=0\nDir0001=" +
+                   source.Path() + "\n");
+    home.Write("bin/bfish", "#!/bin/sh\nsleep 2\nexit 1\n");
+    ::chmod(home.File("bin/bfish").c_str(), 0755);
+    std::vector<std::string> argv{TIDEVAULT_CLI, "--home", home.Path(), "run", "Slow"};
+    std::vector<char*> cargv;
+    for (auto& a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Wait until the tool runs (the staged copy is renamed to .ue), then interrupt.
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        bool staged = false;
+        for (const std::string& name : ListFileNames(home.File("temp")))
+            staged = staged || name.find(".ue") != std::string::npos;
+        if (staged)
+            break;
+    }
+    ::kill(pid, SIGINT);
+    int wstatus = 0;
+    ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 3);
+    EXPECT_NE(home.Read("backups.ini").find("Status=3"), std::string::npos);
+    EXPECT_EQ(source.Read("a.txt"), "alpha");
+}
