@@ -7,14 +7,18 @@
 #include <chrono>
 #include <thread>
 
-void ShowProgress(const std::string& caption) { CurrentHost().ShowProgress(caption); }
+void ShowProgress(const std::string& caption) {
+    CurrentHost().ShowProgress(caption);
+}
 
 void UpdateProgress(const std::string& caption, const std::string& text, double firstValue,
                     double secondValue) {
     CurrentHost().UpdateProgress(caption, text, firstValue, secondValue);
 }
 
-void CloseProgress() { CurrentHost().CloseProgress(); }
+void CloseProgress() {
+    CurrentHost().CloseProgress();
+}
 
 void PauseRun() {
     Host& host = CurrentHost();
