@@ -448,10 +448,6 @@ void clsArchive::Commit(Entry& entry) {
     currSize_ += entry.rec.dSize;
     storedNames_.insert(entry.fullPath);
     files_.push_back(std::move(entry.rec));
-    // Sizes for the delivery's progress; only the volumes this entry touched change.
-    const std::size_t first = entry.startVolumeCount > 0 ? entry.startVolumeCount - 1 : 0;
-    for (std::size_t i = first; i < Volumes.size(); ++i)
-        Volumes[i].dSize = std::max<std::int64_t>(FileSize(Volumes[i].FullName()), 0);
 }
 
 int clsArchive::Fail(Entry& entry, int code, int err, const std::string& what) {

@@ -68,7 +68,9 @@ int OpenDescriptor(const std::string& path, int mode, bool gzip, std::int64_t& s
         errno = refused;
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Regular files ignore O_NONBLOCK; only anything else needs it cleared.
+    if (!S_ISREG(st.st_mode))
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     size = static_cast<std::int64_t>(st.st_size);
     return fd;
 }

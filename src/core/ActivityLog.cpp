@@ -60,6 +60,7 @@ public:
             Close();
         if (fd_ < 0 && !Open(log))
             return;
+        // Another process may append too: the size is looked at every time.
         struct stat st {};
         if (::fstat(fd_, &st) == 0 && st.st_size > kLogRotateSize) {
             Close();

@@ -73,8 +73,9 @@ void HeadlessHost::SetStatusText(const std::string& text) {
 
 void HeadlessHost::AddActivityLine(const std::string& line) {
     ClearProgressLine();
+    // stdout is line-buffered on a terminal; into a pipe or file, lines go out
+    // in blocks rather than one write each.
     std::fprintf(stdout, "%s\n", line.c_str());
-    std::fflush(stdout);
 }
 
 void HeadlessHost::ShowProgress(const std::string& caption) {

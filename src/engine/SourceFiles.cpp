@@ -43,6 +43,7 @@ struct FolderEntry {
     std::string name;
     EntryKind kind = EntryKind::File;
     struct stat st {}; // of the file, or of a link's target
+    FileTimesOf times;
 };
 
 // One folder being walked: what is left of its entries.
@@ -77,13 +78,13 @@ bool ClassifyEntry(int folderFd, const dirent& entry, FolderEntry& out) {
         out.kind = EntryKind::Folder;
         return true;
     }
-    if (::fstatat(folderFd, entry.d_name, &out.st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!StatAt(folderFd, entry.d_name, false, out.st, out.times))
         return false;
     if (S_ISDIR(out.st.st_mode)) {
         out.kind = EntryKind::Folder;
         return true;
     }
-    if (S_ISLNK(out.st.st_mode) && ::fstatat(folderFd, entry.d_name, &out.st, 0) != 0)
+    if (S_ISLNK(out.st.st_mode) && !StatAt(folderFd, entry.d_name, true, out.st, out.times))
         return false; // broken link
     out.kind = EntryKind::File;
     return S_ISREG(out.st.st_mode);
@@ -124,7 +125,7 @@ clsDskFile RecordOf(const std::string& folder, const FolderEntry& entry) {
     record.path = folder;
     record.dSize = static_cast<std::int64_t>(entry.st.st_size);
     record.dAttrib = AttributeWord(entry.st, entry.name);
-    const FileTimesOf times = ReadFileTimes(folder + entry.name, entry.st);
+    const FileTimesOf& times = entry.times;
     record.tCreationTimeSet(times.creation.high, times.creation.low);
     record.tLastAccessTimeSet(times.lastAccess.high, times.lastAccess.low);
     record.tLastWriteTimeSet(times.lastWrite.high, times.lastWrite.low);

@@ -55,3 +55,32 @@ FileTimesOf ReadFileTimes(const std::string& path, const struct stat& st) {
 #endif
     return t;
 }
+
+bool StatAt(int folderFd, const char* name, bool followLinks, struct stat& st,
+            FileTimesOf& times) {
+#ifdef STATX_BTIME
+    struct statx sx{};
+    const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (::statx(folderFd, name, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return false;
+    st = {};
+    st.st_mode = sx.stx_mode;
+    st.st_size = static_cast<off_t>(sx.stx_size);
+    st.st_nlink = sx.stx_nlink;
+    st.st_uid = sx.stx_uid;
+    st.st_gid = sx.stx_gid;
+    st.st_ino = sx.stx_ino;
+    st.st_atim = {static_cast<time_t>(sx.stx_atime.tv_sec), sx.stx_atime.tv_nsec};
+    st.st_mtim = {static_cast<time_t>(sx.stx_mtime.tv_sec), sx.stx_mtime.tv_nsec};
+    st.st_ctim = {static_cast<time_t>(sx.stx_ctime.tv_sec), sx.stx_ctime.tv_nsec};
+    times = FileTimesFromStat(st);
+    if (sx.stx_mask & STATX_BTIME)
+        times.creation = FileTimeFromUnix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    return true;
+#else
+    if (::fstatat(folderFd, name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    times = FileTimesFromStat(st);
+    return true;
+#endif
+}

@@ -42,3 +42,8 @@ struct FileTimesOf {
 FileTimesOf FileTimesFromStat(const struct stat& st);
 // Birth time through statx when available; falls back to the change time.
 FileTimesOf ReadFileTimes(const std::string& path, const struct stat& st);
+
+// Type, size, mode and all three times of a name in an open folder, in one
+// call (statx). Without `followLinks` a symbolic link describes itself.
+bool StatAt(int folderFd, const char* name, bool followLinks, struct stat& st,
+            FileTimesOf& times);

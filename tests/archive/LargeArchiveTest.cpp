@@ -8,6 +8,8 @@
 #include "archive/ArchiveTestSupport.h"
 
 #include <fcntl.h>
+#include "platform/FileSystem.h"
+
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -93,5 +95,5 @@ TEST_F(LargeArchive, FileBeyondFourGigabytesKeepsItsSizeAndOffsets) {
                   "00004295008256" + "20240301221500");
     EXPECT_EQ(PreadAt(volume, end + 512, after.size() + 12 + 8 + 14),
               after + "000000000005" + Hex(NaiveChecksum("after")) + "00004295008256");
-    EXPECT_EQ(archive.Volumes.at(0).dSize, end + 1024);
+    EXPECT_EQ(FileSize(archive.Volumes.at(0).FullName()), end + 1024);
 }
