@@ -85,7 +85,9 @@ void HeadlessHost::ShowProgress(const std::string& caption) {
 
 void HeadlessHost::UpdateProgress(const std::string& caption, const std::string& text, double,
                                   double secondValue) {
-    if (!progressShown_)
+    // Called for every block: decide cheaply before formatting anything.
+    if (!progressShown_ || !progressOnTerminal_ ||
+        std::chrono::steady_clock::now() - lastDraw_ < std::chrono::milliseconds(100))
         return;
     char percent[32] = "";
     if (secondValue > 0 && secondValue <= 100)
