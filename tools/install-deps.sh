@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, only when missing.
 set -e
-packages="build-essential cmake ninja-build pkg-config zlib1g-dev libsodium-dev libgtest-dev"
+packages="build-essential cmake ninja-build pkg-config zlib1g-dev libsodium-dev libgtest-dev python3-pyftpdlib pure-ftpd openssl curl"
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

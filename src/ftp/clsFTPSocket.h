@@ -1,0 +1,104 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One IPv4 TCP stream socket of the FTP client: the control connection or a
+// data connection. Strings carry bytes unchanged in both directions.
+class clsFTPSocket {
+public:
+    // How long one receive step waits for data before it counts as silence.
+    static constexpr int kReceiveWaitMs = 250;
+    // Longest wait for the system to answer a connect.
+    static constexpr int kConnectTimeoutMs = 15000;
+    // A send that makes no progress for this long gives up.
+    static constexpr int kSendStallMs = 30000;
+    // One Getanswer call collects at most this much, for at most this long,
+    // so a peer that never falls silent cannot hold the program.
+    static constexpr std::size_t kAnswerByteCap = 1 << 20;
+    static constexpr int kAnswerTimeCapMs = 5000;
+    // Active-mode accept window.
+    static constexpr int kAcceptWindowMs = 1000;
+
+    clsFTPSocket() = default;
+    ~clsFTPSocket();
+    clsFTPSocket(const clsFTPSocket&) = delete;
+    clsFTPSocket& operator=(const clsFTPSocket&) = delete;
+    clsFTPSocket(clsFTPSocket&& other) noexcept;
+    clsFTPSocket& operator=(clsFTPSocket&& other) noexcept;
+
+    std::int32_t Port = 0;
+    std::string Host;
+    std::int32_t State = 1; // 1 closed, 3 connected
+
+    // Set on a control socket: Getanswer then returns as soon as a complete
+    // final reply line is in, instead of waiting for a quarter second of
+    // silence. Data sockets keep the silence rule (a listing line may start
+    // with three digits and a blank).
+    bool bControlChannel = false;
+
+    // Dotted IPv4 address of a host name; the input itself when it cannot
+    // be resolved (a dotted address typed by the user resolves to itself).
+    std::string mygethostbyname(const std::string& host);
+
+    // Opens the control connection.
+    bool FTPConnect(const std::string& host, std::int32_t port);
+    // Opens a passive-mode data connection, waiting at most `timeoutMs` for
+    // the system to answer.
+    bool SimpleConnect(const std::string& host, std::int32_t port,
+                       int timeoutMs = kConnectTimeoutMs);
+
+    // Opens the active-mode listener on `localAddress`:`port` ahead of the
+    // PORT command; some servers connect as soon as they read PORT.
+    bool ListenForConnection(std::int32_t port, const std::string& localAddress);
+    // Accepts the server's active-mode data connection for at most
+    // kAcceptWindowMs (opening the listener first when it is not open yet),
+    // then closes the listener. The outcome shows in later reads and sends.
+    void WaitForConnection(std::int32_t port, const std::string& localAddress);
+
+    // Sends one command line (trimmed, "\r\n" appended) and logs it with a
+    // password masked. False when it could not be sent whole, or when the
+    // text holds a line break (that would smuggle in a second command).
+    bool sendData(const std::string& text);
+    // Sends bytes as they are, unlogged. False when the peer stopped taking
+    // them.
+    bool sendBinaryData(const std::string& data);
+
+    // Collects what arrives until the line falls silent (or, on a control
+    // socket, until a complete reply is in) and logs it as "REP: " unless
+    // `quiet`. Returns the length of the text.
+    std::int32_t Getanswer(std::string& text, bool quiet = false);
+
+    // One wait-and-receive step: the bytes that came within kReceiveWaitMs,
+    // up to the size of the receive buffer. Returns their count; 0 for
+    // silence, a closed connection or a failure (IsFinished tells the last
+    // two from silence; a failure is logged).
+    std::int64_t ReceiveData(std::string& data);
+
+    void FTPDisconnect();
+
+    bool IsOpen() const { return hSocket_ >= 0; }
+    // The peer has closed its end (a receive returned 0), or the socket
+    // failed: nothing more will ever arrive on it.
+    bool IsFinished() const { return finished_; }
+    // Dotted IPv4 address of this end of the connection, "" when closed.
+    std::string LocalAddress() const;
+
+private:
+    int ReceiveChunk(std::string& chunk);
+    bool SendLine(const std::string& text);
+    bool OpenConnection(const std::string& host, std::int32_t port, int timeoutMs);
+    bool SendAll(const char* data, std::size_t size);
+    void CloseListener();
+
+    int hSocket_ = -1;
+    int listener_ = -1;
+    std::int32_t listenerPort_ = 0;
+    bool finished_ = false;
+    std::vector<char> buffer_;
+    std::string lastAddress_;
+};
+
+// The text that stands in the log for a command: a password after "PASS"
+// becomes one "*" per character.
+std::string MaskedCommand(const std::string& command);
