@@ -1,5 +1,6 @@
 #include "app/CliCommands.h"
 
+#include "archive/RestoreEngine.h"
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "core/HeadlessHost.h"
@@ -14,8 +15,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +27,11 @@ constexpr const char* kUsage =
     "commands:\n"
     "  list [--at \"YYYY-MM-DD HH:MM\"]   the jobs with their next start\n"
     "  run NAME                         run one job now\n"
+    "  sessions NAME                    the sessions of a job's index and their files\n"
+    "  restore NAME [--to DIR] [--session YYYYMMDDhhmmss] [PATH ...]\n"
+    "                                   restore the newest stored version of each file\n"
+    "                                   (at or before the session), to the original\n"
+    "                                   folders or below DIR; PATHs narrow the choice\n"
     "  daemon                           run the schedule until stopped\n";
 
 int Usage(const std::string& problem) {
@@ -71,7 +79,8 @@ int CommandList(const std::vector<std::string>& args) {
     return 0;
 }
 
-// run and daemon use the staging folder: one process per program folder.
+// run, sessions, restore and daemon use the staging folder: one process per
+// program folder.
 bool TakeProgramFolder(InstanceLock& lock) {
     if (lock.Acquire(ProgramFolder()))
         return true;
@@ -113,6 +122,155 @@ int CommandRun(const std::vector<std::string>& args, HeadlessHost& host) {
     default:
         return 1;
     }
+}
+
+// Fetching and reading the index is the engine's; saying why it failed, ours.
+bool LoadIndexForCommand(const std::string& name) {
+    std::string why;
+    if (LoadRestoreList(name, &why))
+        return true;
+    std::fprintf(stderr, "tidevault-cli: the index of job \"%s\" cannot be read: %s\n",
+                 name.c_str(), why.c_str());
+    return false;
+}
+
+std::string VolumesText(const clsRestoreFileData& rec) {
+    const std::vector<std::string> chain = VolumeChain(rec);
+    std::string text;
+    for (const std::string& volume : chain)
+        text += (text.empty() ? "" : " ") + volume + ".darc";
+    return text.empty() ? rec.arcStart + ".darc " + rec.arcEnd + ".darc" : text;
+}
+
+// Per session, in index order: its date, then one line per file with full
+// name, size and volumes, fields separated by a tab.
+void PrintSessions(const std::vector<clsRestoreFileData>& records) {
+    std::vector<std::vector<const clsRestoreFileData*>> sessions;
+    std::map<DateTime, std::size_t> bySession;
+    for (const clsRestoreFileData& rec : records) {
+        const auto [it, fresh] = bySession.try_emplace(rec.dSession, sessions.size());
+        if (fresh)
+            sessions.emplace_back();
+        sessions[it->second].push_back(&rec);
+    }
+    for (const auto& files : sessions) {
+        const DateTime& date = files.front()->dSession;
+        std::printf("%s\t%s\t%zu file%s\n", date.Format("yyyyMMddHHmmss").c_str(),
+                    date.Format("yyyy-MM-dd HH:mm:ss").c_str(), files.size(),
+                    files.size() == 1 ? "" : "s");
+        for (const clsRestoreFileData* rec : files) {
+            const std::string damage = RecordDamage(*rec);
+            std::printf("\t%s\t%lld\t%s%s\n", rec->fname.c_str(), static_cast<long long>(rec->size),
+                        VolumesText(*rec).c_str(),
+                        damage.empty() ? "" : ("\tdamaged index line: " + damage).c_str());
+        }
+    }
+}
+
+int CommandSessions(const std::vector<std::string>& args, HeadlessHost& host) {
+    if (args.size() != 1)
+        return Usage("sessions wants exactly one job name");
+    InstanceLock lock;
+    if (!StartUp(lock))
+        return 1;
+    host.InstallSignalHandlers();
+    if (!LoadIndexForCommand(args[0]))
+        return 1;
+    PrintSessions(gRestoreList);
+    std::fflush(stdout);
+    return 0;
+}
+
+struct RestoreArgs {
+    std::string name;
+    std::optional<std::string> to;
+    std::optional<DateTime> session;
+    std::vector<std::string> paths;
+};
+
+// "YYYYMMDDhhmmss", a real moment.
+std::optional<DateTime> ParseSessionArgument(const std::string& text) {
+    const DateTime date = ParseSessionDate(text);
+    if (date == DateTime::ZeroDate())
+        return std::nullopt;
+    return date;
+}
+
+// Empty text when the arguments make sense, otherwise what is wrong.
+std::string ParseRestoreArgs(const std::vector<std::string>& args, RestoreArgs& out) {
+    if (args.empty() || args[0].rfind("--", 0) == 0)
+        return "restore wants a job name first";
+    out.name = args[0];
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.rfind("--", 0) != 0) {
+            out.paths.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--to" || arg == "--session") {
+            if (i + 1 >= args.size())
+                return arg + " needs a value";
+            const std::string& value = args[++i];
+            if (arg == "--to") {
+                if (out.to)
+                    return "--to given twice";
+                if (value.empty())
+                    return "--to needs a folder";
+                out.to = value;
+            } else {
+                if (out.session)
+                    return "--session given twice";
+                out.session = ParseSessionArgument(value);
+                if (!out.session)
+                    return "--session wants YYYYMMDDhhmmss, not \"" + value + "\"";
+            }
+        } else {
+            return "restore: unknown option \"" + arg +
+                   "\" (put \"--\" before a PATH "
+                   "that begins with \"--\")";
+        }
+    }
+    return std::string();
+}
+
+// The folder picker's answer is a full path; a relative --to is taken from
+// where the command was started.
+std::string AbsoluteFolder(const std::string& folder) {
+    if (!folder.empty() && folder[0] == '/')
+        return folder;
+    std::string cwd(4096, '\0');
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
+        return folder;
+    cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+    return cwd == "/" ? "/" + folder : cwd + "/" + folder;
+}
+
+int CommandRestore(const std::vector<std::string>& args, HeadlessHost& host) {
+    RestoreArgs request;
+    if (const std::string problem = ParseRestoreArgs(args, request); !problem.empty())
+        return Usage(problem);
+    InstanceLock lock;
+    if (!StartUp(lock))
+        return 1;
+    host.InstallSignalHandlers();
+    if (!LoadIndexForCommand(request.name))
+        return 1;
+    const RestoreSelection selection =
+        SelectNewestVersions(gRestoreList, request.session, request.paths);
+    for (const std::string& path : selection.unmatchedPaths)
+        std::fprintf(stderr, "tidevault-cli: nothing stored%s matches %s\n",
+                     request.session ? " at or before that session" : "", path.c_str());
+    RestoreTarget target;
+    if (request.to) {
+        host.SetPickedFolder(AbsoluteFolder(*request.to));
+        const std::optional<RestoreTarget> picked = PickRestoreFolder();
+        if (!picked)
+            return 1;
+        target = *picked;
+    }
+    const RestoreResult result = RestoreFiles(*gRestoreJob, selection.records, target);
+    return result.AllRestored() && selection.unmatchedPaths.empty() ? 0 : 1;
 }
 
 int CommandDaemon(const std::vector<std::string>& args, HeadlessHost& host) {
@@ -170,6 +328,10 @@ int RunCli(const std::vector<std::string>& argv) {
         status = CommandList(rest);
     else if (command == "run")
         status = CommandRun(rest, host);
+    else if (command == "sessions")
+        status = CommandSessions(rest, host);
+    else if (command == "restore")
+        status = CommandRestore(rest, host);
     else if (command == "daemon")
         status = CommandDaemon(rest, host);
     else if (command == "help" || command == "--help" || command == "-h") {
