@@ -8,6 +8,7 @@
 #include "engine/Encryption.h"
 #include "engine/Progress.h"
 #include "engine/SourceFiles.h"
+#include "ftp/clsFTPConnection.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobListFile.h"
 #include "platform/Clock.h"
@@ -56,19 +57,30 @@ bool ListSources(const clsBackup& job, FileList& list) {
     return true;
 }
 
-// Step 10.1: the previous index into the staging folder. False when there
-// is none to compare with.
-bool FetchPreviousIndex(const clsBackup& job) {
+enum class PreviousIndex { Fetched, None, NoConnection };
+
+// Step 10.1: the previous index into the staging folder.
+PreviousIndex FetchPreviousIndex(const clsBackup& job, clsFTPConnection& ftp) {
     const std::string staged = StagedIndexPath(job);
     // A copy left by an interrupted run must never be taken for the real one.
     RemoveFile(staged);
-    if (job.destFTP)
-        return false; // remote destinations arrive with the FTP client
+    if (job.destFTP) {
+        if (!ConnectToDestination(ftp, job)) {
+            WriteLog(GetMsg("strMsgCantDLFileForInc"));
+            return PreviousIndex::NoConnection;
+        }
+        const std::string remote = job.sDestinationDir + "/" + job.sName + ".fs";
+        if (ftp.GetFile(remote, staged) != clsFTPConnection::kGetFileDone) {
+            WriteLog(GetMsg("strMsgDownloadFailed", "%d", remote));
+            RemoveFile(staged);
+            return PreviousIndex::None;
+        }
+        return PreviousIndex::Fetched;
+    }
     const std::string previous = JoinPath(job.sDestinationDir, job.sName + ".fs");
     if (!FileExists(previous))
-        return false;
-    std::string content;
-    return ReadWholeFile(previous, content) && WriteFileAtomically(staged, content, 0600);
+        return PreviousIndex::None;
+    return CopyFileReplacing(previous, staged) == 0 ? PreviousIndex::Fetched : PreviousIndex::None;
 }
 
 // The volume names the previous sessions refer to: an incremental archive
@@ -92,21 +104,26 @@ void LogSummary(int stored, int notStored, std::size_t total) {
 }
 
 // A protected plain copy is encrypted on a staging copy: the user's own file
-// is never touched.
+// is never touched. The copy keeps the file's name (an upload is stored
+// under it) in a folder of its own.
 std::string StageForEncryption(const clsDskFile& file, int& error) {
-    std::string tmpl = JoinPath(TempFolder(), ".enc-XXXXXX");
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
+    std::string folder = JoinPath(TempFolder(), ".enc-XXXXXX");
+    if (::mkdtemp(folder.data()) == nullptr) {
         error = errno;
         return std::string();
     }
-    ::close(fd);
-    error = CopyFileReplacing(file.FullName(), tmpl);
+    const std::string staged = JoinPath(folder, file.filename);
+    error = CopyFileReplacing(file.FullName(), staged);
     if (error != 0) {
-        RemoveFile(tmpl);
+        ::rmdir(folder.c_str());
         return std::string();
     }
-    return tmpl;
+    return staged;
+}
+
+void RemoveStagedCopy(const std::string& staged) {
+    RemoveFile(staged);
+    ::rmdir(ParentFolder(staged).c_str());
 }
 
 struct Counters {
@@ -115,12 +132,12 @@ struct Counters {
 };
 
 // Step 14: every file of the list to the destination.
-RunExit Deliver(clsBackup& job, FileList& list, Counters& counts) {
+RunExit Deliver(clsBackup& job, FileList& list, Counters& counts, clsFTPConnection& ftp) {
     if (list.empty()) {
         WriteLog(GetMsg("strMsgNoFilesForBackup"));
         return RunExit::Summary;
     }
-    if (job.destFTP) {
+    if (job.destFTP && ftp.connectionState() == 1 && !ConnectToDestination(ftp, job)) {
         WriteLog(GetMsg("strMsgFailUploadFiles"));
         return RunExit::Summary;
     }
@@ -146,10 +163,13 @@ RunExit Deliver(clsBackup& job, FileList& list, Counters& counts) {
             deliverFrom = job.archived ? file.FullName() : StageForEncryption(file, error);
             ready = !deliverFrom.empty() && EncryptFile(deliverFrom, job.password);
         }
-        const int result =
-            ready ? CopyToDestination(job, file, deliverFrom, &error) : kDeliverFailed;
+        int result = kDeliverFailed;
+        if (ready && job.destFTP)
+            result = UploadToDestination(ftp, job, file, deliverFrom);
+        else if (ready)
+            result = CopyToDestination(job, file, deliverFrom, &error);
         if (job.Protected && !job.archived && !deliverFrom.empty())
-            RemoveFile(deliverFrom);
+            RemoveStagedCopy(deliverFrom);
         if (result == kDeliverOk) {
             ++counts.stored;
         } else {
@@ -216,6 +236,39 @@ void Finish(const std::string& name, clsBackup* job) {
             host.MessageBox(text, MsgButtons::Ok, MsgIcon::Critical);
     }
     host.SetSchedulerTimer(true);
+}
+
+// Steps 15 and 17: the summary, the result and the job list saved.
+void FinishRun(const std::string& name, clsBackup& job, const FileList& list,
+               const Counters& counts, clsFTPConnection& ftp) {
+    if (ftp.connectionState() != 1)
+        ftp.Disconnect();
+    // What was delivered is on the disk before the run calls itself done.
+    if (!job.destFTP && counts.stored > 0) {
+        const int fd = ::open(job.sDestinationDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::syncfs(fd);
+            ::close(fd);
+        }
+    }
+
+    // 15. Summary.
+    if (job.archived)
+        ClearTempFolder();
+    CloseProgress();
+    LogSummary(counts.stored, counts.notStored, list.size());
+    if (!list.empty() && counts.stored == static_cast<int>(list.size())) {
+        job.enumStatus = kStatusFinished;
+        WriteLog(GetMsg("strMsgBakupFinishedOk", "%d", name));
+        job.lastOK = ClockNow();
+    } else if (!list.empty()) {
+        job.enumStatus = kStatusFailed;
+        WriteLog(GetMsg("strMsgBackupFailed", "%d", name));
+    } else {
+        job.enumStatus = kStatusFinished;
+        WriteLog(GetMsg("strMsgNoFilesForBackup"));
+    }
+    Finish(name, &job);
 }
 
 } // namespace
@@ -296,8 +349,17 @@ void RunBackup(const std::string& name) {
     SetStatusText(GetMsg("strMsgListOkContBkp"));
 
     // 10. Incremental selection against the previous index.
+    clsFTPConnection ftp;
     std::vector<clsRestoreFileData> previous;
-    if (job.bIncremental && FetchPreviousIndex(job)) {
+    const PreviousIndex fetched =
+        job.bIncremental ? FetchPreviousIndex(job, ftp) : PreviousIndex::None;
+    if (fetched == PreviousIndex::NoConnection) {
+        // Nothing can be delivered: the summary shows what was listed.
+        CloseProgress();
+        FinishRun(name, job, list, Counters{}, ftp);
+        return;
+    }
+    if (fetched == PreviousIndex::Fetched) {
         const std::string staged = StagedIndexPath(job);
         bool readable = !job.Protected || DecryptFile(staged, job.password);
         if (readable && !LoadIndexRecords(staged, previous)) {
@@ -333,8 +395,10 @@ void RunBackup(const std::string& name) {
 
     // 14. Delivery.
     Counters counts;
-    const RunExit delivered = Deliver(job, list, counts);
+    const RunExit delivered = Deliver(job, list, counts, ftp);
     if (delivered == RunExit::Aborted) {
+        if (ftp.connectionState() != 1)
+            ftp.Disconnect();
         ErrorExit(job, RunExit::Aborted);
         return;
     }
@@ -342,31 +406,5 @@ void RunBackup(const std::string& name) {
         ReportMediaFull();
         job.enumStatus = kStatusFailed;
     }
-    // What was delivered is on the disk before the run calls itself done.
-    if (!job.destFTP && counts.stored > 0) {
-        const int fd = ::open(job.sDestinationDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::syncfs(fd);
-            ::close(fd);
-        }
-    }
-
-    // 15. Summary.
-    if (job.archived)
-        ClearTempFolder();
-    CloseProgress();
-    LogSummary(counts.stored, counts.notStored, list.size());
-    if (!list.empty() && counts.stored == static_cast<int>(list.size())) {
-        job.enumStatus = kStatusFinished;
-        WriteLog(GetMsg("strMsgBakupFinishedOk", "%d", name));
-        job.lastOK = ClockNow();
-    } else if (!list.empty()) {
-        job.enumStatus = kStatusFailed;
-        WriteLog(GetMsg("strMsgBackupFailed", "%d", name));
-    } else {
-        job.enumStatus = kStatusFinished;
-        WriteLog(GetMsg("strMsgNoFilesForBackup"));
-    }
-    // 17.
-    Finish(name, &job);
+    FinishRun(name, job, list, counts, ftp);
 }

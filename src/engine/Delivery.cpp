@@ -4,6 +4,7 @@
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "engine/Progress.h"
+#include "ftp/clsFTPConnection.h"
 #include "i18n/Catalogue.h"
 #include "platform/Clock.h"
 #include "platform/FileCopy.h"
@@ -150,6 +151,30 @@ int CopyToDestination(const clsBackup& job, const clsDskFile& file, const std::s
     }
     WriteLog(ReplaceAll(GetMsg("strMsgFileCopyOk", "%s", file.FullName()), "%d", target));
     return kDeliverOk;
+}
+
+bool ConnectToDestination(clsFTPConnection& connection, const clsBackup& job) {
+    if (!job.objDestination)
+        return false;
+    const clsTidevault& d = *job.objDestination;
+    connection.SetupConnection(d.hostname, d.port, d.username, d.password,
+                               d.bPassiveMode.value_or(true));
+    return connection.EstablishConnection();
+}
+
+int UploadToDestination(clsFTPConnection& connection, const clsBackup& job, const clsDskFile& file,
+                        const std::string& deliverFrom) {
+    if (!connection.ChangeCurrentDirectory(job.sDestinationDir)) {
+        WriteLog(GetMsg("strMsgChangeDirFail", "%d", job.sDestinationDir));
+        return kDeliverFailed;
+    }
+    const std::string source = deliverFrom.empty() ? file.FullName() : deliverFrom;
+    if (connection.StoreFile(source, job.sDestinationDir)) {
+        WriteLog(GetMsg("strMsgUploadOk", "%d", file.filename));
+        return kDeliverOk;
+    }
+    WriteLog(GetMsg("strMsgUploadFail", "%d", file.filename));
+    return kDeliverFailed;
 }
 
 void ClearTempFolder() {

@@ -26,4 +26,12 @@ std::string DestinationFolderFor(const clsBackup& job, const clsDskFile& file);
 int CopyToDestination(const clsBackup& job, const clsDskFile& file,
                       const std::string& deliverFrom = std::string(), int* error = nullptr);
 
+class clsFTPConnection;
+// Stores one file in the FTP destination folder; the connection is logged in.
+int UploadToDestination(clsFTPConnection& connection, const clsBackup& job, const clsDskFile& file,
+                        const std::string& deliverFrom = std::string());
+
+// Connects with the job's FTP parameters; true when logged in.
+bool ConnectToDestination(clsFTPConnection& connection, const clsBackup& job);
+
 void ClearTempFolder();

@@ -4,6 +4,7 @@
 #include "support/TempHome.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -103,8 +104,10 @@ TEST_F(RunCommand, InterruptAbortsTheRunWithStateThree) {
     for (int i = 0; i < 100; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         bool staged = false;
-        for (const std::string& name : ListFileNames(home.File("temp")))
-            staged = staged || name.find(".ue") != std::string::npos;
+        std::error_code ec;
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(home.File("temp"), ec))
+            staged = staged || entry.path().string().find(".ue") != std::string::npos;
         if (staged)
             break;
     }
