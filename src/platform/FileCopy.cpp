@@ -79,6 +79,50 @@ int CopyData(int in, int out) {
 
 } // namespace
 
+namespace {
+
+// The copy is written into an unnamed file of the target's folder and only
+// given a name when complete: a new target appears in one step, an existing
+// one is replaced through a temporary name and a rename. Where the file
+// system has no unnamed files, a named temporary file does the same.
+int OpenUnnamedBeside(const std::string& target, bool& unnamed, std::string& tmpPath) {
+    const std::string folder = ParentFolder(target);
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    unnamed = fd >= 0;
+    if (fd >= 0)
+        return fd;
+    tmpPath = JoinPath(folder, ".tvcopy-XXXXXX");
+    return ::mkostemp(tmpPath.data(), O_CLOEXEC);
+}
+
+int NameUnnamed(int fd, const std::string& target) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != EEXIST)
+        return errno;
+    // An older file of that name stays until the new one replaces it.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string tmp =
+            JoinPath(ParentFolder(target),
+                     ".tvcopy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt));
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        if (::rename(tmp.c_str(), target.c_str()) != 0) {
+            const int failure = errno;
+            ::unlink(tmp.c_str());
+            return failure;
+        }
+        return 0;
+    }
+    return EEXIST;
+}
+
+} // namespace
+
 int CopyFileReplacing(const std::string& source, const std::string& target) {
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
@@ -89,8 +133,9 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
     if (!S_ISREG(st.st_mode))
         return EINVAL;
 
-    std::string tmpl = JoinPath(ParentFolder(target), ".tvcopy-XXXXXX");
-    Fd out(::mkostemp(tmpl.data(), O_CLOEXEC));
+    bool unnamed = false;
+    std::string tmpPath;
+    Fd out(OpenUnnamedBeside(target, unnamed, tmpPath));
     if (out.get() < 0)
         return errno;
     int failure = CopyData(in.get(), out.get());
@@ -103,12 +148,20 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (failure == 0 && ::futimens(out.get(), times) != 0)
         failure = errno;
+    if (unnamed) {
+        // An unnamed file that is never linked vanishes with its descriptor.
+        if (failure == 0)
+            failure = NameUnnamed(out.get(), target);
+        if (out.Close() != 0 && failure == 0)
+            failure = errno;
+        return failure;
+    }
     // A full disk can surface only when the data is flushed at close.
     if (out.Close() != 0 && failure == 0)
         failure = errno;
-    if (failure == 0 && ::rename(tmpl.c_str(), target.c_str()) != 0)
+    if (failure == 0 && ::rename(tmpPath.c_str(), target.c_str()) != 0)
         failure = errno;
     if (failure != 0)
-        ::unlink(tmpl.c_str());
+        ::unlink(tmpPath.c_str());
     return failure;
 }
