@@ -47,10 +47,12 @@ void LogArchiveError(int err, const std::string& what) {
 // Everything one AddFileToArchive call works with, including what the
 // archive looked like before it began, so a failed entry can be undone.
 struct clsArchive::Entry {
+    explicit Entry(clsFile& currentVolume) : volume(currentVolume) {}
+
     std::string fullPath;
     clsArchiveFileData rec;
     clsFile source;
-    clsFile volume;
+    clsFile& volume; // the archive's: a plain volume stays open between files
 
     int startIndex = 0;
     std::string startArcfName;
@@ -200,7 +202,15 @@ void clsArchive::NewArchive(const std::string& name, bool bDeleteTemp, bool zipp
     }
 }
 
+// A plain volume that is not split stays open from file to file: nothing
+// needs its size on disk, and reopening it for each of thousands of small
+// files costs more than writing them.
+bool clsArchive::KeepVolumeOpen() const {
+    return !zipped_ && !(bSplit && splitSize > 0);
+}
+
 void clsArchive::CloseArchive() {
+    volume_.fClose();
     indexFile_.fClose();
     files_.clear();
     storedNames_.clear();
@@ -256,7 +266,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         return kAddFailed;
     }
 
-    Entry entry;
+    Entry entry(volume_);
     entry.fullPath = fullPath;
     if (const int rc = OpenEntry(file, entry); rc != kAddStored)
         return rc;
@@ -312,12 +322,17 @@ int clsArchive::OpenEntry(const clsDskFile& file, Entry& entry) {
 // same name would otherwise sit before (gzip) or under (plain) our blocks.
 int clsArchive::OpenVolume(Entry& entry) {
     const std::string path = VolumePath();
-    if (!IsRegistered(sArcfName))
-        RemoveFile(path);
-    entry.volume.gzipMode = zipped_;
-    if (entry.volume.fOpen(path, clsFile::kWrite) != 1) {
-        lastErrno_ = entry.volume.LastErrno();
-        return kAddCannotOpen;
+    if (entry.volume.IsOpen() && !(KeepVolumeOpen() && volumePath_ == path))
+        entry.volume.fClose();
+    if (!entry.volume.IsOpen()) {
+        if (!IsRegistered(sArcfName))
+            RemoveFile(path);
+        entry.volume.gzipMode = zipped_;
+        if (entry.volume.fOpen(path, clsFile::kWrite) != 1) {
+            lastErrno_ = entry.volume.LastErrno();
+            return kAddCannotOpen;
+        }
+        volumePath_ = path;
     }
     // Measured before anything was written, in gzip mode too.
     if (sArcfName == entry.startArcfName)
@@ -417,6 +432,11 @@ int clsArchive::WriteTrailer(Entry& entry) {
     trailer.resize(static_cast<std::size_t>(RecSize), '\0');
     if (!entry.Stage(trailer) || !entry.Flush())
         return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+    if (KeepVolumeOpen()) {
+        // The next file continues right here; its opening size is our end.
+        entry.volume.filesize(std::max(entry.volumeEnd, rec.dEndOffset));
+        return kAddStored;
+    }
     // Closing ends the gzip member; only then are its bytes surely on disk.
     if (!entry.volume.fClose())
         return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());

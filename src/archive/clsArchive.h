@@ -96,6 +96,9 @@ private:
     std::int64_t currSize_ = 0;
     std::string baseArcfName_; // sArcfName of volume 0; later volumes add "-001" ...
     clsFile indexFile_;
+    clsFile volume_;
+    std::string volumePath_;
+    bool KeepVolumeOpen() const;
     std::int64_t indexSize_ = 0;
     int lastErrno_ = 0;
 };
