@@ -110,7 +110,7 @@ def main():
     ap.add_argument("--build", default=os.path.join(here, "..", "build"))
     ap.add_argument("--scale", type=float, default=1.0)
     ap.add_argument("--work", default=None)
-    ap.add_argument("--repeat", type=int, default=2)
+    ap.add_argument("--repeat", type=int, default=3)
     args = ap.parse_args()
     cli = os.path.abspath(os.path.join(args.build, "tidevault-cli"))
     if not os.path.exists(cli):
@@ -142,9 +142,12 @@ def main():
         nonlocal peak
         best_ours, best_theirs = None, None
         for _ in range(args.repeat):
+            # Each side starts with nothing of the other's still being written.
             cleanup()
+            subprocess.run(["sync"])
             t_theirs, _ = timed(their_cmd, shell=True)
             cleanup()
+            subprocess.run(["sync"])
             t_ours, rss = ours(our_name)
             peak = max(peak, rss)
             best_ours = t_ours if best_ours is None else min(best_ours, t_ours)
