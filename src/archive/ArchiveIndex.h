@@ -12,7 +12,7 @@
 // separated by "|", ended by CR LF. It is the only directory of an archive.
 
 // One index record read back.
-class clsRestoreFileData {
+class clsRestoreFileData : public FileTimeSlots {
 public:
     std::string arcStart;
     std::string arcEnd;
@@ -24,18 +24,6 @@ public:
     std::int64_t recsize = 0;
     std::int64_t Attrib = 0;
     DateTime dSession;
-
-    void tLastWriteTimeSet(std::uint32_t high, std::uint32_t low) { lastWrite_ = {high, low}; }
-    void tLastAccessTimeSet(std::uint32_t high, std::uint32_t low) { lastAccess_ = {high, low}; }
-    void tCreationTimeSet(std::uint32_t high, std::uint32_t low) { creation_ = {high, low}; }
-    const FileTimeHalves& tLastWriteTimeGet() const { return lastWrite_; }
-    const FileTimeHalves& tLastAccessTimeGet() const { return lastAccess_; }
-    const FileTimeHalves& tCreationTimeGet() const { return creation_; }
-
-private:
-    FileTimeHalves lastWrite_;
-    FileTimeHalves lastAccess_;
-    FileTimeHalves creation_;
 };
 
 // Two upper-case hex digits per byte, first byte first.

@@ -7,7 +7,7 @@
 
 // One stored file as the archive writer records it; one index line is built
 // from it.
-class clsArchiveFileData {
+class clsArchiveFileData : public FileTimeSlots {
 public:
     std::int64_t dSize = 0;
     std::string sFileName;     // full path of the source file
@@ -18,16 +18,4 @@ public:
     std::int64_t dEndOffset = 0; // just after the trailer block, in sArchiveEnd
     DateTime AddDate;
     std::int64_t dAttributes = 0;
-
-    void tLastWriteTimeSet(std::uint32_t high, std::uint32_t low) { lastWrite_ = {high, low}; }
-    void tLastAccessTimeSet(std::uint32_t high, std::uint32_t low) { lastAccess_ = {high, low}; }
-    void tCreationTimeSet(std::uint32_t high, std::uint32_t low) { creation_ = {high, low}; }
-    const FileTimeHalves& tLastWriteTimeGet() const { return lastWrite_; }
-    const FileTimeHalves& tLastAccessTimeGet() const { return lastAccess_; }
-    const FileTimeHalves& tCreationTimeGet() const { return creation_; }
-
-private:
-    FileTimeHalves lastWrite_;
-    FileTimeHalves lastAccess_;
-    FileTimeHalves creation_;
 };

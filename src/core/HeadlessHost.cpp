@@ -51,17 +51,7 @@ void HeadlessHost::Yield() {
 MsgAnswer HeadlessHost::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon) {
     ClearProgressLine();
     std::fprintf(stderr, "%s\n", text.c_str());
-    switch (buttons) {
-    case MsgButtons::YesNo:
-    case MsgButtons::YesNoCancel:
-        return MsgAnswer::Yes;
-    case MsgButtons::AbortRetryIgnore:
-        return MsgAnswer::Abort;
-    case MsgButtons::RetryCancel:
-        return MsgAnswer::Cancel;
-    default:
-        return MsgAnswer::Ok;
-    }
+    return DefaultAnswer(buttons);
 }
 
 void HeadlessHost::SetStatusText(const std::string& text) {

@@ -7,17 +7,7 @@ class SilentHost final : public Host {
 public:
     void Yield() override {}
     MsgAnswer MessageBox(const std::string&, MsgButtons buttons, MsgIcon) override {
-        switch (buttons) {
-        case MsgButtons::YesNo:
-        case MsgButtons::YesNoCancel:
-            return MsgAnswer::Yes;
-        case MsgButtons::AbortRetryIgnore:
-            return MsgAnswer::Abort;
-        case MsgButtons::RetryCancel:
-            return MsgAnswer::Cancel;
-        default:
-            return MsgAnswer::Ok;
-        }
+        return DefaultAnswer(buttons);
     }
     bool IsMainWindowVisible() override { return false; }
     void SetStatusText(const std::string&) override {}
@@ -36,6 +26,20 @@ SilentHost gSilentHost;
 Host* gHost = nullptr;
 
 } // namespace
+
+MsgAnswer DefaultAnswer(MsgButtons buttons) {
+    switch (buttons) {
+    case MsgButtons::YesNo:
+    case MsgButtons::YesNoCancel:
+        return MsgAnswer::Yes;
+    case MsgButtons::AbortRetryIgnore:
+        return MsgAnswer::Abort;
+    case MsgButtons::RetryCancel:
+        return MsgAnswer::Cancel;
+    default:
+        return MsgAnswer::Ok;
+    }
+}
 
 Host& CurrentHost() {
     return gHost != nullptr ? *gHost : gSilentHost;

@@ -37,6 +37,10 @@ public:
     virtual void SetSchedulerTimer(bool enabled) = 0;
 };
 
+// What a host without a user answers: Yes to questions, Abort to
+// Abort/Retry/Ignore, Cancel to Retry/Cancel, OK otherwise.
+MsgAnswer DefaultAnswer(MsgButtons buttons);
+
 // The host in use. Without one installed, a silent host answers Yes/OK.
 Host& CurrentHost();
 void SetHost(Host* host);

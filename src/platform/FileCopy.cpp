@@ -1,6 +1,7 @@
 #include "platform/FileCopy.h"
 
 #include "platform/FileSystem.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,26 +10,6 @@
 #include <vector>
 
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int Close() {
-        const int r = ::close(fd_);
-        fd_ = -1;
-        return r;
-    }
-
-private:
-    int fd_;
-};
 
 int CopyWithBuffer(int in, int out, off_t from) {
     std::vector<char> buffer(1 << 20);
@@ -124,7 +105,7 @@ int NameUnnamed(int fd, const std::string& target) {
 } // namespace
 
 int CopyFileReplacing(const std::string& source, const std::string& target) {
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return errno;
     struct stat st {};
@@ -135,7 +116,7 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
 
     bool unnamed = false;
     std::string tmpPath;
-    Fd out(OpenUnnamedBeside(target, unnamed, tmpPath));
+    UniqueFd out(OpenUnnamedBeside(target, unnamed, tmpPath));
     if (out.get() < 0)
         return errno;
     int failure = CopyData(in.get(), out.get());

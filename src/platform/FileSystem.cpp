@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,27 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -117,7 +97,7 @@ std::vector<std::string> ListFileNames(const std::string& folder) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
     content.clear();
@@ -140,7 +120,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, un
     std::string tmpl = JoinPath(ParentFolder(path), "." + FileNameOf(path) + ".tmp-XXXXXX");
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
-    Fd fd(::mkstemp(name.data()));
+    UniqueFd fd(::mkstemp(name.data()));
     if (fd.get() < 0)
         return false;
     const std::string tmpPath(name.data());
@@ -153,7 +133,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, un
         return false;
     }
     // Make the rename itself durable.
-    Fd dir(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
     return true;

@@ -17,7 +17,7 @@ struct timespec UnixFromFileTime(const FileTimeHalves& t) {
         rest += 10000000;
         --seconds;
     }
-    struct timespec ts{};
+    struct timespec ts {};
     ts.tv_sec = static_cast<time_t>(seconds);
     ts.tv_nsec = static_cast<long>(rest * 100);
     return ts;
@@ -47,7 +47,7 @@ FileTimesOf FileTimesFromStat(const struct stat& st) {
 FileTimesOf ReadFileTimes(const std::string& path, const struct stat& st) {
     FileTimesOf t = FileTimesFromStat(st);
 #ifdef STATX_BTIME
-    struct statx sx{};
+    struct statx sx {};
     if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
         t.creation = FileTimeFromUnix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
 #else
@@ -56,10 +56,9 @@ FileTimesOf ReadFileTimes(const std::string& path, const struct stat& st) {
     return t;
 }
 
-bool StatAt(int folderFd, const char* name, bool followLinks, struct stat& st,
-            FileTimesOf& times) {
+bool StatAt(int folderFd, const char* name, bool followLinks, struct stat& st, FileTimesOf& times) {
 #ifdef STATX_BTIME
-    struct statx sx{};
+    struct statx sx {};
     const int flags = followLinks ? 0 : AT_SYMLINK_NOFOLLOW;
     if (::statx(folderFd, name, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
         return false;

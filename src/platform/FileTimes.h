@@ -16,6 +16,23 @@ struct FileTimeHalves {
     bool operator==(const FileTimeHalves&) const = default;
 };
 
+// The three times of a file as every record carries them, each set and read
+// as its two halves, high first.
+class FileTimeSlots {
+public:
+    void tLastWriteTimeSet(std::uint32_t high, std::uint32_t low) { lastWrite_ = {high, low}; }
+    void tLastAccessTimeSet(std::uint32_t high, std::uint32_t low) { lastAccess_ = {high, low}; }
+    void tCreationTimeSet(std::uint32_t high, std::uint32_t low) { creation_ = {high, low}; }
+    const FileTimeHalves& tLastWriteTimeGet() const { return lastWrite_; }
+    const FileTimeHalves& tLastAccessTimeGet() const { return lastAccess_; }
+    const FileTimeHalves& tCreationTimeGet() const { return creation_; }
+
+private:
+    FileTimeHalves lastWrite_;
+    FileTimeHalves lastAccess_;
+    FileTimeHalves creation_;
+};
+
 // 116444736000000000 = 100 ns ticks from 1601-01-01 to 1970-01-01.
 inline constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 
@@ -45,5 +62,4 @@ FileTimesOf ReadFileTimes(const std::string& path, const struct stat& st);
 
 // Type, size, mode and all three times of a name in an open folder, in one
 // call (statx). Without `followLinks` a symbolic link describes itself.
-bool StatAt(int folderFd, const char* name, bool followLinks, struct stat& st,
-            FileTimesOf& times);
+bool StatAt(int folderFd, const char* name, bool followLinks, struct stat& st, FileTimesOf& times);
