@@ -275,11 +275,11 @@ void clsFile::RecordGzError() {
     lastErrno_ = code == Z_ERRNO && savedErrno != 0 ? savedErrno : EIO;
 }
 
-std::string XorBlockChecksum(const std::string& buffer, const std::string& seed) {
+std::string XorBlockChecksum(const std::string& buffer, const std::string& start) {
     unsigned char sum[4] = {' ', ' ', ' ', ' '};
-    std::memcpy(sum, seed.data(), std::min<std::size_t>(seed.size(), 4));
+    std::memcpy(sum, start.data(), std::min<std::size_t>(start.size(), 4));
 
-    // Eight bytes at a time: bytes k and k+4 of a word both fall on seed byte k.
+    // Eight bytes at a time: bytes k and k+4 of a word both fall on byte k of the running value.
     const char* p = buffer.data();
     const std::size_t n = buffer.size();
     std::uint64_t acc = 0;

@@ -65,6 +65,6 @@ private:
 };
 
 // The 4-byte checksum chained over an archived file's blocks: byte k of the
-// result is `seed` byte k XOR every buffer byte at a position congruent to k
-// modulo 4. The seed is used as exactly 4 bytes (filled with spaces or cut).
-std::string XorBlockChecksum(const std::string& buffer, const std::string& seed);
+// result is byte k of `start` XOR every buffer byte at a position congruent to k
+// modulo 4. `start` is used as exactly 4 bytes (filled with spaces or cut).
+std::string XorBlockChecksum(const std::string& buffer, const std::string& start);

@@ -220,10 +220,10 @@ inline clsDskFile DskFileFor(const std::string& fullPath) {
     return f;
 }
 
-// Bytes that do not compress and do not repeat, from a fixed seed.
-inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t seed) {
+// Bytes that do not compress and do not repeat, always the same for the same number.
+inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     std::string out(n, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
+    std::uint32_t x = origin * 2654435761u + 1;
     for (std::size_t i = 0; i < n; ++i) {
         x ^= x << 13;
         x ^= x >> 17;

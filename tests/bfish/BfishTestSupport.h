@@ -65,8 +65,8 @@ inline bool Exists(const std::string& path) {
     return std::filesystem::exists(path);
 }
 
-inline std::string RandomBytes(std::size_t size, std::uint64_t seed = 7) {
-    std::mt19937_64 generator(seed);
+inline std::string RandomBytes(std::size_t size, std::uint64_t origin = 7) {
+    std::mt19937_64 generator(origin);
     std::string bytes(size, '\0');
     for (char& c : bytes) {
         c = static_cast<char>(generator() & 0xFF);
