@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolder.h"
+#include "support/ProgramFolderSetup.h"
 #include "support/TempHome.h"
 #include "support/TestHost.h"
 
@@ -76,13 +77,7 @@ bool BoxSays(const TestHost& host, const std::string& text) {
 class RestoreDamage : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetProgramFolder(home.Path());
-        LoadMessageCatalogue("");
-        gIniFile = home.File("backups.ini");
-        gBackups.clear();
-        gBackupRunning = false;
-        gAbort = false;
-        CreateFolderPath(home.File("temp"));
+        PrepareProgramFolder(home);
         SetClockOverride(DateTime::FromParts(2026, 12, 5, 10, 0, 0));
         source.Write("a.txt", "alpha");
         source.Write("big.bin", PseudoRandomBytes(300000, 3));

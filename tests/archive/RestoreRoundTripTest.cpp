@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolder.h"
+#include "support/ProgramFolderSetup.h"
 #include "support/TempHome.h"
 #include "support/TestHost.h"
 
@@ -53,18 +54,7 @@ bool AnyPartFileBelow(const std::string& root) {
 class RestoreRoundTrip : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetProgramFolder(home.Path());
-        LoadMessageCatalogue("");
-        gIniFile = home.File("backups.ini");
-        gBackups.clear();
-        gBackupRunning = false;
-        gAbort = false;
-        gPaused = false;
-        gSkipRequest = false;
-        CreateFolderPath(home.File("temp"));
-        CreateFolderPath(home.File("bin"));
-        ::symlink((std::string(TIDEVAULT_BUILD_DIR) + "/bin/bfish").c_str(),
-                  home.File("bin/bfish").c_str());
+        PrepareProgramFolder(home);
         SetClockOverride(At(10, 0));
         std::string text;
         for (int i = 0; i < 4000; ++i)

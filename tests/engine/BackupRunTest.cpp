@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolder.h"
+#include "support/ProgramFolderSetup.h"
 #include "support/TempHome.h"
 #include "support/TestHost.h"
 
@@ -35,18 +36,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text) {
 class BackupRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetProgramFolder(home.Path());
-        LoadMessageCatalogue("");
-        gIniFile = home.File("backups.ini");
-        gBackups.clear();
-        gBackupRunning = false;
-        gAbort = false;
-        gPaused = false;
-        gSkipRequest = false;
-        CreateFolderPath(home.File("temp"));
-        CreateFolderPath(home.File("bin"));
-        ::symlink((std::string(TIDEVAULT_BUILD_DIR) + "/bin/bfish").c_str(),
-                  home.File("bin/bfish").c_str());
+        PrepareProgramFolder(home);
         SetClockOverride(At(2026, 12, 5, 10, 0, 0));
         source.Write("docs/a.txt", "alpha");
         source.Write("docs/sub/b.txt", std::string(300000, 'b'));
@@ -55,11 +45,7 @@ protected:
         for (const char* f : {"docs/a.txt", "docs/sub/b.txt", "docs/empty.dat", "notes.txt"})
             SetMtime(source.File(f), 1700000000);
     }
-    void TearDown() override {
-        gBackups.clear();
-        SetClockOverride(std::nullopt);
-        SetProgramFolder("");
-    }
+    void TearDown() override { ReleaseProgramFolder(); }
 
     std::shared_ptr<clsBackup> AddJob(const std::string& name, bool archived, bool incremental) {
         auto job = std::make_shared<clsBackup>();
