@@ -3,6 +3,7 @@
 #include "platform/InstanceLock.h"
 #include "support/TempHome.h"
 
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -118,4 +119,49 @@ TEST_F(RunCommand, InterruptAbortsTheRunWithStateThree) {
     EXPECT_EQ(WEXITSTATUS(wstatus), 3);
     EXPECT_NE(home.Read("backups.ini").find("Status=3"), std::string::npos);
     EXPECT_EQ(source.Read("a.txt"), "alpha");
+}
+
+TEST_F(RunCommand, DaemonStartsAJobInItsMinuteAndStopsCleanlyOnSigterm) {
+    // A daily job due in the coming minute: the daemon must start it once.
+    const std::time_t due = std::time(nullptr) + 60;
+    std::tm local{};
+    ::localtime_r(&due, &local);
+    char hhmm[8];
+    std::strftime(hhmm, sizeof hhmm, "%H%M", &local);
+    home.Write("backups.ini",
+               "[Backups]\nDaily\n[Daily]\nStorage=LOC\nDestination=" + destination.Path() +
+                   "\nType=FULL\nCompress=NOT\nStatus=0\nArchived=yes\nSplit=0\n"
+                   "Schedule=2,202601010000,127," +
+                   hhmm + "\nDir0001=" + source.Path() + "\n");
+    std::vector<std::string> argv{TIDEVAULT_CLI, "--home", home.Path(), "daemon"};
+    std::vector<char*> cargv;
+    for (auto& a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const auto finished = [&] {
+        return ReadTestFile(home.File("logs/tidevault.log")).find("finished succesfully!") !=
+               std::string::npos;
+    };
+    for (int i = 0; i < 900 && !finished(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A few more ticks of the same minute must not start it again.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ::kill(pid, SIGTERM);
+    int wstatus = 0;
+    ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+    EXPECT_TRUE(FileExists(destination.File("Daily.darc")));
+    EXPECT_NE(home.Read("backups.ini").find("Status=1"), std::string::npos);
+    const std::string log = home.Read("logs/tidevault.log");
+    EXPECT_NE(log.find("Backup of Daily finished succesfully!"), std::string::npos);
+    EXPECT_EQ(log.find("Backup of Daily finished succesfully!"),
+              log.rfind("Backup of Daily finished succesfully!"));
+    EXPECT_NE(log.find("]-Program closed!"), std::string::npos);
 }
