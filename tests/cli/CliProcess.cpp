@@ -22,6 +22,22 @@ std::string ReadAll(int fd) {
 
 } // namespace
 
+int StartCliProcess(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TIDEVAULT_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const bool started = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return started ? pid : -1;
+}
+
 CliResult RunCliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& extraEnv) {
     CliResult result;

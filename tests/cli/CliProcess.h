@@ -9,5 +9,9 @@ struct CliResult {
     std::string err;
 };
 
+// Starts tidevault-cli without waiting for it (its output discarded), for
+// tests that signal it while it works. The process id, or -1.
+int StartCliProcess(const std::vector<std::string>& args);
+
 CliResult RunCliProcess(const std::vector<std::string>& args,
                         const std::vector<std::string>& extraEnv = {});

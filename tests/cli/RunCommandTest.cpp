@@ -14,8 +14,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace {
 
 std::string JobList(const std::string& source, const std::string& destination) {
@@ -90,17 +88,8 @@ TEST_F(RunCommand, InterruptAbortsTheRunWithStateThree) {
                    source.Path() + "\n");
     home.Write("bin/bfish", "#!/bin/sh\nsleep 2\nexit 1\n");
     ::chmod(home.File("bin/bfish").c_str(), 0755);
-    std::vector<std::string> argv{TIDEVAULT_CLI, "--home", home.Path(), "run", "Slow"};
-    std::vector<char*> cargv;
-    for (auto& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = StartCliProcess({"--home", home.Path(), "run", "Slow"});
+    ASSERT_GT(pid, 0);
     // Wait until the tool runs (the staged copy is renamed to .ue), then interrupt.
     for (int i = 0; i < 100; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -133,17 +122,8 @@ TEST_F(RunCommand, DaemonStartsAJobInItsMinuteAndStopsCleanlyOnSigterm) {
                    "\nType=FULL\nCompress=NOT\nStatus=0\nArchived=yes\nSplit=0\n"
                    "Schedule=2,202601010000,127," +
                    hhmm + "\nDir0001=" + source.Path() + "\n");
-    std::vector<std::string> argv{TIDEVAULT_CLI, "--home", home.Path(), "daemon"};
-    std::vector<char*> cargv;
-    for (auto& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = StartCliProcess({"--home", home.Path(), "daemon"});
+    ASSERT_GT(pid, 0);
     const auto finished = [&] {
         return ReadTestFile(home.File("logs/tidevault.log")).find("finished succesfully!") !=
                std::string::npos;
