@@ -6,7 +6,7 @@
 
 #include "archive/clsArchiveFileData.h"
 #include "archive/clsFile.h"
-#include "engine/clsDskFile.h"
+#include "archive/clsDskFile.h"
 #include "platform/DateTime.h"
 
 // Packs the files of one backup run into ".darc" volumes in the staging

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "archive/ArchiveIndex.h"
-#include "engine/clsDskFile.h"
+#include "archive/clsDskFile.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 #include <set>
 #include <string>
 
-#include "engine/clsDskFile.h"
+#include "archive/clsDskFile.h"
 #include "jobs/clsBackup.h"
 
 // Results of the per-list delivery operations.

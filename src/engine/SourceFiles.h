@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/clsDskFile.h"
+#include "archive/clsDskFile.h"
 #include "jobs/clsBackupFile.h"
 
 // Appends one record per regular file below the folder of `pattern`

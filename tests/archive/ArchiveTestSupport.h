@@ -3,7 +3,7 @@
 // alone (index lines, volume layout, gzip members) and shares no code with
 // the archive writer, so a round trip through it checks the writer for real.
 
-#include "engine/clsDskFile.h"
+#include "archive/clsDskFile.h"
 #include "platform/FileTimes.h"
 
 #include <cstdint>

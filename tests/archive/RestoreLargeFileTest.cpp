@@ -1,4 +1,4 @@
-#include "archive/RestoreEngine.h"
+#include "engine/RestoreEngine.h"
 #include "archive/clsArchive.h"
 #include "core/Globals.h"
 #include "i18n/Catalogue.h"

@@ -1,4 +1,4 @@
-#include "archive/RestoreEngine.h"
+#include "engine/RestoreEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "jobs/Startup.h"
+#include "engine/Startup.h"
 
 #include "core/Globals.h"
 #include "core/Registry.h"

@@ -1,4 +1,4 @@
-#include "core/HeadlessHost.h"
+#include "app/HeadlessHost.h"
 
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
