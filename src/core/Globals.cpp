@@ -17,6 +17,14 @@ volatile bool gAbort = false;
 volatile bool gPaused = false;
 volatile bool gSkipRequest = false;
 volatile bool gQuitting = false;
+volatile bool gRestoreHoldsStaging = false;
+
+RestoreStagingClaim::RestoreStagingClaim() : previous_(gRestoreHoldsStaging) {
+    gRestoreHoldsStaging = true;
+}
+RestoreStagingClaim::~RestoreStagingClaim() {
+    gRestoreHoldsStaging = previous_;
+}
 
 std::string TempFolder() {
     return JoinPath(ProgramFolder(), "temp");
