@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -70,15 +71,8 @@ public:
             if (!Open(log))
                 return;
         }
-        std::size_t done = 0;
-        while (done < record.size()) {
-            const ssize_t n = ::write(fd_, record.data() + done, record.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
+        // A record that cannot be written is dropped: logging never fails its caller.
+        (void)WriteAll(fd_, record.data(), record.size());
     }
 
     void Close() {
