@@ -1,8 +1,12 @@
 #pragma once
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <unistd.h>
 #include <utility>
+
+// File descriptors: ownership, and reads and writes that finish what they
+// start.
 
 // Owns one file descriptor and closes it when it goes out of scope.
 class UniqueFd {
@@ -54,4 +58,23 @@ inline bool WriteAll(int fd, const void* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Fills `data` with up to `size` bytes, stopping early only at the end of the
+// input. The count read, or -1 with errno set.
+inline std::int64_t ReadFull(int fd, void* data, std::size_t size) {
+    char* next = static_cast<char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, next + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
 }

@@ -92,7 +92,7 @@ TEST(BfishCommandLine, NeverEchoesAPasswordWordThatLooksLikeAnOption) {
 
 TEST(BfishCommandLine, UsageErrorsReturnTwoWithTheUsageText) {
     std::ostringstream err;
-    EXPECT_EQ(RunTool({"/i:a", "/P:p", "/e"}, err), kExitUsage);
+    EXPECT_EQ(RunTool({"/i:a", "/P:p", "/e"}, err, -1), kExitUsage);
     EXPECT_EQ(kExitUsage, 2);
     EXPECT_EQ(err.str().rfind("bfish: the output file is missing", 0), 0u) << err.str();
     EXPECT_NE(err.str().find("usage: bfish /i:INPUT /o:OUTPUT"), std::string::npos);

@@ -77,26 +77,6 @@ private:
     std::vector<unsigned char> bytes_;
 };
 
-// Fills `data` up to `size` bytes, stopping early only at the end of the file.
-// Returns the count read, or -1 with errno set.
-std::int64_t ReadFull(int fd, unsigned char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
 bool InitSodium() {
     return sodium_init() >= 0;
 }
