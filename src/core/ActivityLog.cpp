@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -70,15 +71,8 @@ public:
             if (!Open(log))
                 return;
         }
-        std::size_t done = 0;
-        while (done < record.size()) {
-            const ssize_t n = ::write(fd_, record.data() + done, record.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
+        // A record that cannot be written is dropped: logging never fails its caller.
+        (void)WriteAll(fd_, record.data(), record.size());
     }
 
     void Close() {
@@ -89,11 +83,22 @@ public:
 
 private:
     bool Open(const std::string& log) {
-        fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0 && errno == ENOENT && CreateFolderPath(ParentFolder(log)))
-            fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        const std::string folder = ParentFolder(log);
+        fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0 && errno == ENOENT && CreateFolderPath(folder))
+            fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         path_ = log;
-        return fd_ >= 0;
+        if (fd_ < 0)
+            return false;
+        // The log names paths, hosts and users, so it is its owner's alone, as
+        // the job list is. A folder or file left readable by an earlier version
+        // is tightened here; a rotated log keeps the mode of the file it was.
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0 && (st.st_mode & 077) != 0)
+            ::fchmod(fd_, 0600);
+        if (::stat(folder.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
+            ::chmod(folder.c_str(), 0700);
+        return true;
     }
 
     int fd_ = -1;

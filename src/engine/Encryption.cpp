@@ -4,6 +4,7 @@
 #include "core/Globals.h"
 #include "core/host.h"
 #include "core/Progress.h"
+#include "i18n/Catalogue.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 
@@ -14,14 +15,19 @@
 namespace {
 
 struct StepTexts {
-    const char* flags;   // the tool's mode words, as they end the command line
-    const char* flag;    // the mode word alone
-    const char* caption; // progress caption while the tool runs
-    const char* failure; // start of the log line when the step fails
+    const char* flags;      // the tool's mode words, as they end the command line
+    const char* flag;       // the mode word alone
+    const char* caption;    // progress caption while the tool runs
+    const char* failureKey; // the log line when the step fails, "%d" = the file
 };
 
-constexpr StepTexts kEncrypt{" /e /q", "/e", "Encrypting ...", "FAIL: Encryption of "};
-constexpr StepTexts kDecrypt{" /d /q", "/d", "Decrypt ...", "FAIL: Decryption of "};
+constexpr StepTexts kEncrypt{" /e /q", "/e", "Encrypting ...", "strMsgEncryptionFailed"};
+constexpr StepTexts kDecrypt{" /d /q", "/d", "Decrypt ...", "strMsgDecryptionFailed"};
+
+// The tool reads the password from its standard input: on the command line
+// any local user could read it, and blanks, quotes or a leading "/" would be
+// reshaped on the way.
+constexpr const char* kPasswordFromInput = " /P:-";
 
 std::string ToolPath() {
     return BinFolder() + "/bfish";
@@ -37,31 +43,24 @@ std::string ToolWord(const std::string& tool) {
 }
 
 std::string BuildCommandLine(const std::string& tool, const std::string& file,
-                             const std::string& password, const StepTexts& texts) {
-    return ToolWord(tool) + " /i:\"" + file + ".ue" + "\" /o:\"" + file + "\" /P:" + password +
-           texts.flags;
+                             const StepTexts& texts) {
+    return ToolWord(tool) + " /i:\"" + file + ".ue" + "\" /o:\"" + file + "\"" +
+           kPasswordFromInput + texts.flags;
 }
 
 // The command line is plain text: a name holding a double quote or ending in
-// a backslash, or a password word that looks like an option, would reach the
-// tool as something else, and the tool could then write to a name nobody
-// meant. So nothing runs unless the tool will see exactly our names and mode.
+// a backslash would reach the tool as something else, and the tool could then
+// write to a name nobody meant. So nothing runs unless the tool will see
+// exactly our names and mode.
 bool ReachesToolIntact(const std::string& commandLine, const std::string& tool,
                        const std::string& file, const StepTexts& texts) {
-    const std::vector<std::string> args = SplitCommandLine(commandLine);
-    const std::size_t n = args.size();
-    if (n < 6 || args[0] != tool || args[1] != "/i:" + file + ".ue" || args[2] != "/o:" + file ||
-        args[3].rfind("/P:", 0) != 0 || args[n - 2] != texts.flag || args[n - 1] != "/q")
-        return false;
-    for (std::size_t i = 4; i + 2 < n; ++i) {
-        if (args[i].empty() || args[i][0] == '/')
-            return false;
-    }
-    return true;
+    const std::vector<std::string> expected = {tool,   "/i:" + file + ".ue", "/o:" + file,
+                                               "/P:-", texts.flag,           "/q"};
+    return SplitCommandLine(commandLine) == expected;
 }
 
 void LogFailure(const StepTexts& texts, const std::string& file, const std::string& reason) {
-    WriteLog(texts.failure + file + " failed! (" + reason + ")");
+    WriteLog(GetMsg(texts.failureKey, "%d", file) + " (" + reason + ")");
 }
 
 // Puts the data as it was before the step back under its own name. Replacing
@@ -72,7 +71,7 @@ bool PutBack(const StepTexts& texts, const std::string& file, const std::string&
     if (RenameFile(work, file)) {
         LogFailure(texts, file, reason);
     } else {
-        LogFailure(texts, file, reason + "; the original data is kept in " + work);
+        LogFailure(texts, file, reason + "; " + GetMsg("strMsgCryptKeptIn", "%d", work));
     }
     return false;
 }
@@ -95,40 +94,46 @@ bool WaitForTool(ChildProcess& tool, const StepTexts& texts, const std::string& 
 
 std::string ExitText(const ChildProcess& tool) {
     if (tool.ExitCode() < 0)
-        return "the encryption tool was ended by a signal";
-    return "the encryption tool ended with code " + std::to_string(tool.ExitCode());
+        return GetMsg("strMsgCryptToolSignal");
+    return GetMsg("strMsgCryptToolExitCode", "%n", std::to_string(tool.ExitCode()));
 }
 
 bool RunTool(const std::string& file, const std::string& password, const StepTexts& texts) {
     if (gAbort || gQuitting) {
-        LogFailure(texts, file, "cancelled");
+        LogFailure(texts, file, GetMsg("strMsgCryptCancelled"));
         return false;
     }
     if (!FileExists(file)) {
-        LogFailure(texts, file, "the file does not exist");
+        LogFailure(texts, file, GetMsg("strMsgCryptNoFile"));
         return false;
     }
     const std::string tool = ToolPath();
-    const std::string commandLine = BuildCommandLine(tool, file, password, texts);
+    const std::string commandLine = BuildCommandLine(tool, file, texts);
     if (!ReachesToolIntact(commandLine, tool, file, texts)) {
-        LogFailure(texts, file, "its name or the password cannot be passed to the encryption tool");
+        LogFailure(texts, file, GetMsg("strMsgCryptBadName"));
+        return false;
+    }
+    if (password.size() > kMaxChildInput) {
+        LogFailure(texts, file,
+                   GetMsg("strMsgCryptPasswordTooLong", "%n", std::to_string(kMaxChildInput)));
         return false;
     }
     const std::string work = file + ".ue";
     if (!RenameFile(file, work)) {
-        LogFailure(texts, file, "it cannot be renamed to " + work);
+        LogFailure(texts, file, GetMsg("strMsgCryptCantRename", "%d", work));
         return false;
     }
 
-    ChildProcess process = RunProcess(commandLine);
+    // The password goes exactly as stored: the tool takes every byte of its input.
+    ChildProcess process = RunProcess(commandLine, password);
     if (!process.IsStarted())
-        return PutBack(texts, file, "the encryption tool " + tool + " cannot be started");
+        return PutBack(texts, file, GetMsg("strMsgCryptToolMissing", "%d", tool));
     if (WaitForTool(process, texts, file))
-        return PutBack(texts, file, "cancelled");
+        return PutBack(texts, file, GetMsg("strMsgCryptCancelled"));
     if (process.ExitCode() != 0)
         return PutBack(texts, file, ExitText(process));
     if (!FileExists(file))
-        return PutBack(texts, file, "the encryption tool reported success but wrote no file");
+        return PutBack(texts, file, GetMsg("strMsgCryptNoOutput"));
 
     RemoveFile(work);
     return true;

@@ -106,6 +106,19 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgUploadingFile", "Uploading file"},
     {"strMsgUploadingTO", "Uploading to %h"},
     {"strMsgRFToOrigQ", "Do you want to restore files to original folder?"},
+    // The encryption step's failures.
+    {"strMsgEncryptionFailed", "FAIL: Encryption of %d failed!"},
+    {"strMsgDecryptionFailed", "FAIL: Decryption of %d failed!"},
+    {"strMsgCryptCancelled", "cancelled"},
+    {"strMsgCryptNoFile", "the file does not exist"},
+    {"strMsgCryptBadName", "its name cannot be passed to the encryption tool"},
+    {"strMsgCryptPasswordTooLong", "the password is longer than %n bytes"},
+    {"strMsgCryptCantRename", "it cannot be renamed to %d"},
+    {"strMsgCryptToolMissing", "the encryption tool %d cannot be started"},
+    {"strMsgCryptToolExitCode", "the encryption tool ended with code %n"},
+    {"strMsgCryptToolSignal", "the encryption tool was ended by a signal"},
+    {"strMsgCryptNoOutput", "the encryption tool reported success but wrote no file"},
+    {"strMsgCryptKeptIn", "the original data is kept in %d"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

@@ -24,17 +24,8 @@ int CopyWithBuffer(int in, int out, off_t from) {
         }
         if (n == 0)
             return 0;
-        ssize_t done = 0;
-        while (done < n) {
-            const ssize_t w =
-                ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            done += w;
-        }
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n)))
+            return errno;
     }
 }
 

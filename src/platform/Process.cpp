@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include "platform/UniqueFd.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -33,11 +35,15 @@ public:
 
     // A tool that asks a question must not wait for an answer nobody gives,
     // and must not inherit the host's signal mask or ignored signals.
-    bool Prepare() {
+    // `input` is the read end of a pipe holding the child's whole input, or -1.
+    bool Prepare(int input) {
         if (!actionsOk_ || !attrOk_)
             return false;
-        if (::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0) !=
-            0)
+        const int opened = input >= 0
+                               ? ::posix_spawn_file_actions_adddup2(&actions_, input, STDIN_FILENO)
+                               : ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO,
+                                                                    "/dev/null", O_RDONLY, 0);
+        if (opened != 0)
             return false;
         sigset_t none;
         sigemptyset(&none);
@@ -60,6 +66,28 @@ private:
     bool actionsOk_ = false;
     bool attrOk_ = false;
 };
+
+// A pipe whose read end holds `text` and then the end of input. The text is
+// written before any child exists and while we hold the read end, so the
+// write can neither block on a reader nor raise SIGPIPE; it must fit the
+// pipe's buffer, which is grown when the system made it smaller.
+UniqueFd PipeHolding(std::string_view text) {
+    if (text.size() > kMaxChildInput)
+        return UniqueFd();
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return UniqueFd();
+    UniqueFd reader(ends[0]);
+    UniqueFd writer(ends[1]);
+    const int capacity = ::fcntl(writer.get(), F_GETPIPE_SZ);
+    if (capacity < static_cast<int>(text.size()) &&
+        ::fcntl(writer.get(), F_SETPIPE_SZ, static_cast<int>(text.size())) < 0)
+        return UniqueFd();
+    // The child reads with ordinary blocking reads.
+    if (::fcntl(reader.get(), F_SETFL, 0) != 0 || !WriteAll(writer.get(), text.data(), text.size()))
+        return UniqueFd();
+    return reader;
+}
 
 } // namespace
 
@@ -135,13 +163,20 @@ void ChildProcess::Release() {
         Kill();
 }
 
-bool ChildProcess::Start(const std::string& commandLine) {
-    return Start(SplitCommandLine(commandLine));
+bool ChildProcess::Start(const std::string& commandLine, std::optional<std::string_view> input) {
+    return Start(SplitCommandLine(commandLine), input);
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& arguments) {
+bool ChildProcess::Start(const std::vector<std::string>& arguments,
+                         std::optional<std::string_view> input) {
     if (started_ || arguments.empty() || arguments.front().empty())
         return false;
+    UniqueFd inputReader;
+    if (input) {
+        inputReader = PipeHolding(*input);
+        if (!inputReader.valid())
+            return false;
+    }
     std::vector<std::string> copies(arguments);
     std::vector<char*> argv;
     argv.reserve(copies.size() + 1);
@@ -150,7 +185,7 @@ bool ChildProcess::Start(const std::vector<std::string>& arguments) {
     argv.push_back(nullptr);
 
     SpawnSetup setup;
-    if (!setup.Prepare())
+    if (!setup.Prepare(inputReader.get()))
         return false;
     pid_t pid = -1;
     if (::posix_spawnp(&pid, argv[0], setup.Actions(), setup.Attributes(), argv.data(), environ) !=
@@ -211,9 +246,9 @@ void ChildProcess::Kill() {
     Wait();
 }
 
-ChildProcess RunProcess(const std::string& commandLine) {
+ChildProcess RunProcess(const std::string& commandLine, std::optional<std::string_view> input) {
     ChildProcess process;
-    process.Start(commandLine);
+    process.Start(commandLine, input);
     return process;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -10,6 +13,10 @@
 // give n backslashes and a literal quote; "" inside a quoted run is a literal
 // quote; backslashes not before a quote are taken as they stand.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// The most a child can be handed on its standard input: the text is placed in
+// the pipe before the child starts, so it must fit the pipe's buffer.
+inline constexpr std::size_t kMaxChildInput = 65536;
 
 // One started program. The process is always reaped: a child still running
 // when its owner goes away is killed, so no tool outlives the step that
@@ -25,11 +32,15 @@ public:
 
     // Splits the command line and starts its first word as the program (looked
     // up in PATH when it holds no "/"), with the caller's environment and
-    // folder and standard input from /dev/null. False when nothing could be
-    // started (empty line, program missing or not executable) or when this
-    // object already holds a process.
-    bool Start(const std::string& commandLine);
-    bool Start(const std::vector<std::string>& arguments);
+    // folder. Its standard input is `input`, followed by the end of input, or
+    // /dev/null when there is none: a secret handed this way never shows in
+    // the process list, as an argument would. False when nothing could be
+    // started (empty line, program missing or not executable, input over
+    // kMaxChildInput) or when this object already holds a process.
+    bool Start(const std::string& commandLine,
+               std::optional<std::string_view> input = std::nullopt);
+    bool Start(const std::vector<std::string>& arguments,
+               std::optional<std::string_view> input = std::nullopt);
 
     bool IsStarted() const { return started_; }
     // Never blocks; reaps the child once it has ended.
@@ -54,5 +65,6 @@ private:
 };
 
 // The names the backup engine uses for the same thing.
-ChildProcess RunProcess(const std::string& commandLine);
+ChildProcess RunProcess(const std::string& commandLine,
+                        std::optional<std::string_view> input = std::nullopt);
 bool IsProcessRunning(ChildProcess& process);

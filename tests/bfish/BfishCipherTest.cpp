@@ -1,396 +1,251 @@
 #include "app/bfish/BfishCipher.h"
 
-#include "bfish/BfishTestSupport.h"
+#include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
+#include <csignal>
+#include <filesystem>
+#include <iterator>
+#include <random>
+#include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace bfish {
 namespace {
 
-using test::Exists;
-using test::RandomBytes;
-using test::ReadFile;
-using test::TempFolder;
-using test::WriteFile;
+std::string RandomBytes(std::size_t size, std::uint64_t origin = 7) {
+    std::independent_bits_engine<std::mt19937_64, 8, unsigned> generator(origin);
+    std::string bytes(size, '\0');
+    std::generate(bytes.begin(), bytes.end(), generator);
+    return bytes;
+}
+
+// Every name in a folder, so a test can see that no temporary file was left behind.
+std::set<std::string> NamesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
 
 // Sizes of the format, counted by hand: "TVBF" + version + 16-byte salt + 24-byte stream
 // header, and 17 bytes of tag and MAC on every chunk.
 constexpr std::size_t kHeader = 4 + 1 + 16 + 24;
 constexpr std::size_t kSeal = 17;
 constexpr std::size_t kChunk = 65536;
+constexpr unsigned char kMessage = crypto_secretstream_xchacha20poly1305_TAG_MESSAGE;
+constexpr unsigned char kFinal = crypto_secretstream_xchacha20poly1305_TAG_FINAL;
 
 class BfishCipher : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(folder.Valid()); }
+    void SetUp() override { ASSERT_GE(sodium_init(), 0); }
 
-    // Encrypts `plain` with `password` and returns the path of the encrypted file.
+    std::string At(const std::string& name) const { return home.File(name); }
+
+    // Encrypts `plain` into the file "sealed" and returns its bytes.
     std::string Sealed(const std::string& plain, const std::string& password = "pw") {
-        WriteFile(folder / "plain", plain);
-        const CipherResult result = Encrypt(folder / "plain", folder / "sealed", password);
+        home.Write("plain", plain);
+        const CipherResult result = Encrypt(At("plain"), At("sealed"), password);
         EXPECT_TRUE(result.ok) << result.message;
-        return folder / "sealed";
+        return home.Read("sealed");
     }
 
-    void ExpectRoundTrip(const std::string& plain) {
-        const std::string sealed = Sealed(plain, "correct horse");
-        const CipherResult result = Decrypt(sealed, folder / "opened", "correct horse");
-        ASSERT_TRUE(result.ok) << result.message;
-        EXPECT_EQ(ReadFile(folder / "opened"), plain);
-        EXPECT_EQ(ReadFile(folder / "plain"), plain) << "the input must never change";
+    // Decrypting `bytes` must fail with one line holding `messagePart` and leave the output
+    // exactly as it was, existing or not, with no temporary file behind.
+    void ExpectRefused(const std::string& bytes, const std::string& password,
+                       const std::string& messagePart) {
+        home.Write("damaged", bytes);
+        home.Write("existing", "older content");
+        const std::set<std::string> namesBefore = NamesIn(home.Path());
+        for (const char* output : {"existing", "absent"}) {
+            const CipherResult result = Decrypt(At("damaged"), At(output), password);
+            EXPECT_FALSE(result.ok);
+            EXPECT_NE(result.message.find(messagePart), std::string::npos) << result.message;
+            EXPECT_EQ(result.message.find('\n'), std::string::npos) << "one line";
+        }
+        EXPECT_EQ(home.Read("existing"), "older content");
+        EXPECT_EQ(NamesIn(home.Path()), namesBefore);
     }
 
-    // Decrypting `sealed` must fail and leave the output exactly as it was, both when it
-    // exists and when it does not, and leave no temporary file behind.
-    void ExpectDecryptRefused(const std::string& sealed, const std::string& password,
-                              const std::string& messagePart) {
-        const std::string sealedBefore = ReadFile(sealed);
-
-        WriteFile(folder / "existing", "older content");
-        const std::set<std::string> namesBefore = folder.Names();
-        CipherResult result = Decrypt(sealed, folder / "existing", password);
-        EXPECT_FALSE(result.ok);
-        EXPECT_NE(result.message.find(messagePart), std::string::npos) << result.message;
-        EXPECT_EQ(result.message.find('\n'), std::string::npos) << "one line";
-        EXPECT_EQ(ReadFile(folder / "existing"), "older content");
-        EXPECT_EQ(folder.Names(), namesBefore);
-
-        result = Decrypt(sealed, folder / "absent", password);
-        EXPECT_FALSE(result.ok);
-        EXPECT_FALSE(Exists(folder / "absent"));
-        EXPECT_EQ(folder.Names(), namesBefore);
-        EXPECT_EQ(ReadFile(sealed), sealedBefore);
-    }
-
-    TempFolder folder;
-};
-
-// --- round trips ---------------------------------------------------------------------------
-
-TEST_F(BfishCipher, RestoresAnEmptyFile) {
-    ExpectRoundTrip("");
-}
-
-TEST_F(BfishCipher, RestoresASingleByte) {
-    ExpectRoundTrip("x");
-}
-
-TEST_F(BfishCipher, RestoresExactlyOneChunk) {
-    ExpectRoundTrip(RandomBytes(kChunk));
-}
-
-TEST_F(BfishCipher, RestoresOneChunkAndOneByte) {
-    ExpectRoundTrip(RandomBytes(kChunk + 1));
-}
-
-TEST_F(BfishCipher, RestoresSeveralMegabytesOfRandomData) {
-    ExpectRoundTrip(RandomBytes(3 * 1024 * 1024 + 12345, 99));
-}
-
-TEST_F(BfishCipher, ReplacesTheFileWhenInputAndOutputAreTheSame) {
-    const std::string plain = RandomBytes(2 * kChunk + 5);
-    const std::string path = folder / "in place";
-    WriteFile(path, plain);
-
-    CipherResult result = Encrypt(path, path, "pw");
-    ASSERT_TRUE(result.ok) << result.message;
-    EXPECT_EQ(ReadFile(path).size(), kHeader + 2 * (kChunk + kSeal) + 5 + kSeal);
-
-    result = Decrypt(path, path, "pw");
-    ASSERT_TRUE(result.ok) << result.message;
-    EXPECT_EQ(ReadFile(path), plain);
-    EXPECT_EQ(folder.Names(), std::set<std::string>{"in place"});
-}
-
-TEST_F(BfishCipher, ReplacesAnExistingOutputOnSuccess) {
-    WriteFile(folder / "out", std::string(200000, 'o'));
-    const std::string sealed = Sealed("short");
-    ASSERT_TRUE(Decrypt(sealed, folder / "out", "pw").ok);
-    EXPECT_EQ(ReadFile(folder / "out"), "short");
-}
-
-TEST_F(BfishCipher, AcceptsEmptyAndLongPasswordsButTellsThemApart) {
-    const std::string longPassword(5000, 'k');
-    const std::string sealed = Sealed("data", "");
-    EXPECT_TRUE(Decrypt(sealed, folder / "a", "").ok);
-    EXPECT_FALSE(Decrypt(sealed, folder / "b", " ").ok);
-
-    const std::string sealedLong = Sealed("data", longPassword);
-    EXPECT_TRUE(Decrypt(sealedLong, folder / "c", longPassword).ok);
-    EXPECT_FALSE(Decrypt(sealedLong, folder / "d", longPassword + "k").ok);
-    EXPECT_EQ(ReadFile(folder / "c"), "data");
-}
-
-// --- the bytes on disk ---------------------------------------------------------------------
-
-TEST_F(BfishCipher, WritesMagicVersionAndOneSealPerChunk) {
-    struct Case {
-        std::size_t plain;
-        std::size_t sealed;
-    };
-    // Lengths worked out by hand: a file ending on a chunk boundary gets an empty final chunk.
-    const std::vector<Case> cases = {
-        {0, 62}, {1, 63}, {kChunk - 1, 65597}, {kChunk, 65615}, {kChunk + 1, 65616}};
-    for (const Case& c : cases) {
-        const std::string sealed = ReadFile(Sealed(RandomBytes(c.plain)));
-        EXPECT_EQ(sealed.size(), c.sealed) << "plain size " << c.plain;
-        EXPECT_EQ(sealed.substr(0, 5), std::string("TVBF\x01", 5));
-    }
-}
-
-TEST_F(BfishCipher, HidesThePlaintextAndSaltsEveryFile) {
-    std::string plain;
-    for (int line = 0; line < 5000; ++line) {
-        plain += "Tidevault secret line " + std::to_string(line) + "\n";
-    }
-    const std::string first = ReadFile(Sealed(plain));
-    const std::string second = ReadFile(Sealed(plain));
-    EXPECT_EQ(first.find("secret"), std::string::npos);
-    EXPECT_EQ(first.find("Tidevault"), std::string::npos);
-    EXPECT_NE(first, second);
-    EXPECT_NE(first.substr(5, 16), second.substr(5, 16)) << "the salt must be random";
-}
-
-TEST_F(BfishCipher, GivesTheOutputOwnerOnlyPermissions) {
-    struct stat info {};
-    ASSERT_EQ(::stat(Sealed("x").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-}
-
-// An independent reading and writing of the documented layout with libsodium itself, so the
-// format cannot drift without a test noticing.
-class BfishLayout : public BfishCipher {
-protected:
-    void SetUp() override {
-        BfishCipher::SetUp();
-        ASSERT_GE(sodium_init(), 0);
-    }
-
-    struct Chunk {
-        std::size_t length;
-        unsigned char tag;
-    };
-
-    // Seals `plain` under the password "by hand" with a fixed salt, cut into `chunks`.
-    static std::string BuiltByHand(const std::string& plain, const std::vector<Chunk>& chunks) {
+    // The documented layout written with libsodium itself, so the format cannot drift without
+    // a test noticing: password "by hand", a fixed salt, chunks of the given lengths and tags.
+    using Chunks = std::vector<std::pair<std::size_t, unsigned char>>;
+    static std::string BuiltByHand(const std::string& plain, const Chunks& chunks) {
         std::string file("TVBF\x01", 5);
-        std::array<unsigned char, 16> salt{};
-        for (std::size_t i = 0; i < salt.size(); ++i) {
-            salt[i] = static_cast<unsigned char>(i * 11 + 1);
-        }
-        file.append(reinterpret_cast<const char*>(salt.data()), salt.size());
-        const std::string prefix = file;
+        for (unsigned char i = 0; i < 16; ++i)
+            file += static_cast<char>(i * 11 + 1);
+        const auto* prefix = reinterpret_cast<const unsigned char*>(file.data());
         unsigned char key[32];
-        DeriveKey("by hand", salt.data(), key);
-        crypto_secretstream_xchacha20poly1305_state state;
-        unsigned char streamHeader[24];
-        crypto_secretstream_xchacha20poly1305_init_push(&state, streamHeader, key);
-        file.append(reinterpret_cast<const char*>(streamHeader), sizeof(streamHeader));
-
-        std::size_t from = 0;
-        for (const Chunk& chunk : chunks) {
-            std::vector<unsigned char> out(chunk.length + kSeal);
-            unsigned long long outLength = 0;
-            crypto_secretstream_xchacha20poly1305_push(
-                &state, out.data(), &outLength,
-                reinterpret_cast<const unsigned char*>(plain.data()) + from, chunk.length,
-                reinterpret_cast<const unsigned char*>(prefix.data()), prefix.size(), chunk.tag);
-            file.append(reinterpret_cast<const char*>(out.data()), outLength);
-            from += chunk.length;
-        }
-        return file;
-    }
-
-    static void DeriveKey(const std::string& password, const unsigned char* salt,
-                          unsigned char* key) {
-        ASSERT_EQ(crypto_pwhash(key, 32, password.data(), password.size(), salt, 2,
-                                64u * 1024 * 1024, crypto_pwhash_ALG_ARGON2ID13),
+        EXPECT_EQ(crypto_pwhash(key, 32, "by hand", 7, prefix + 5, 2, 64u * 1024 * 1024,
+                                crypto_pwhash_ALG_ARGON2ID13),
                   0);
+        crypto_secretstream_xchacha20poly1305_state state;
+        unsigned char sealed[kChunk + kSeal];
+        crypto_secretstream_xchacha20poly1305_init_push(&state, sealed, key);
+        std::string result = file + std::string(reinterpret_cast<const char*>(sealed), 24);
+        std::size_t from = 0;
+        for (const auto& [length, tag] : chunks) {
+            unsigned long long sealedLength = 0;
+            crypto_secretstream_xchacha20poly1305_push(
+                &state, sealed, &sealedLength,
+                reinterpret_cast<const unsigned char*>(plain.data()) + from, length, prefix, 21,
+                tag);
+            result.append(reinterpret_cast<const char*>(sealed), sealedLength);
+            from += length;
+        }
+        return result;
     }
+
+    TempHome home;
 };
 
-TEST_F(BfishLayout, WrittenFileOpensByTheDocumentedLayout) {
-    const std::string plain = RandomBytes(2 * kChunk, 3);
-    const std::string file = ReadFile(Sealed(plain, "layout"));
-    ASSERT_EQ(file.size(), kHeader + 2 * (kChunk + kSeal) + kSeal);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
-
-    unsigned char key[32];
-    DeriveKey("layout", bytes + 5, key);
-    crypto_secretstream_xchacha20poly1305_state state;
-    ASSERT_EQ(crypto_secretstream_xchacha20poly1305_init_pull(&state, bytes + 21, key), 0);
-
-    std::string opened;
-    std::vector<unsigned char> chunk(kChunk);
-    const std::vector<unsigned char> expectedTags = {
-        crypto_secretstream_xchacha20poly1305_TAG_MESSAGE,
-        crypto_secretstream_xchacha20poly1305_TAG_MESSAGE,
-        crypto_secretstream_xchacha20poly1305_TAG_FINAL};
-    std::size_t offset = kHeader;
-    for (unsigned char expectedTag : expectedTags) {
-        const std::size_t length = std::min(kChunk + kSeal, file.size() - offset);
-        unsigned long long plainLength = 0;
-        unsigned char tag = 0;
-        ASSERT_EQ(crypto_secretstream_xchacha20poly1305_pull(
-                      &state, chunk.data(), &plainLength, &tag, bytes + offset, length, bytes, 21),
-                  0)
-            << "chunk at " << offset << " (the first 21 bytes are its additional data)";
-        EXPECT_EQ(tag, expectedTag);
-        opened.append(reinterpret_cast<const char*>(chunk.data()), plainLength);
-        offset += length;
+TEST_F(BfishCipher, RoundTripsEverySizeAndPassword) {
+    // Plain size, password, encrypted size by hand (a whole last chunk gets an empty final one).
+    const std::tuple<std::size_t, std::string, std::size_t> cases[] = {
+        {0, "", 62},
+        {1, std::string(5000, 'k'), 63},
+        {kChunk - 1, "pw", 65597},
+        {kChunk, "correct horse", 65615},
+        {kChunk + 1, " ", 65616},
+        {3 * 1024 * 1024 + 12345, "Grüße", 3158951}};
+    std::string previousSalt;
+    for (const auto& [size, password, sealedSize] : cases) {
+        SCOPED_TRACE(size);
+        const std::string plain = RandomBytes(size, size);
+        const std::string sealed = Sealed(plain, password);
+        EXPECT_EQ(sealed.size(), sealedSize);
+        EXPECT_EQ(sealed.substr(0, 5), std::string("TVBF\x01", 5));
+        EXPECT_TRUE(plain.size() < 64 || sealed.find(plain.substr(0, 64)) == std::string::npos);
+        EXPECT_NE(sealed.substr(5, 16), previousSalt) << "the salt must be random";
+        previousSalt = sealed.substr(5, 16);
+        const CipherResult result = Decrypt(At("sealed"), At("opened"), password);
+        ASSERT_TRUE(result.ok) << result.message;
+        EXPECT_EQ(home.Read("opened"), plain);
+        EXPECT_EQ(home.Read("plain"), plain) << "the input must never change";
     }
-    EXPECT_EQ(offset, file.size());
-    EXPECT_EQ(opened, plain);
 }
 
-TEST_F(BfishLayout, FileBuiltByHandDecrypts) {
-    const std::string plain = RandomBytes(kChunk + 10, 4);
-    WriteFile(folder / "by hand",
-              BuiltByHand(plain, {{kChunk, crypto_secretstream_xchacha20poly1305_TAG_MESSAGE},
-                                  {10, crypto_secretstream_xchacha20poly1305_TAG_FINAL}}));
-    const CipherResult result = Decrypt(folder / "by hand", folder / "opened", "by hand");
+TEST_F(BfishCipher, ReplacesTheFileInPlaceWithOwnerOnlyPermissions) {
+    const std::string plain = RandomBytes(2 * kChunk + 5);
+    home.Write("in place", plain);
+    CipherResult result = Encrypt(At("in place"), At("in place"), "pw");
     ASSERT_TRUE(result.ok) << result.message;
-    EXPECT_EQ(ReadFile(folder / "opened"), plain);
+    EXPECT_EQ(home.Read("in place").size(), kHeader + 2 * (kChunk + kSeal) + 5 + kSeal);
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(At("in place")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // The plain file is shorter than the one it replaces: nothing of that may remain.
+    result = Decrypt(At("in place"), At("in place"), "pw");
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(home.Read("in place"), plain);
+    EXPECT_EQ(NamesIn(home.Path()), std::set<std::string>{"in place"});
 }
 
-// bfish never writes a full-size final chunk, but nothing may follow one either.
-TEST_F(BfishLayout, NothingMayFollowAFullSizeFinalChunk) {
-    const std::string plain = RandomBytes(kChunk, 6);
-    const std::string file =
-        BuiltByHand(plain, {{kChunk, crypto_secretstream_xchacha20poly1305_TAG_FINAL}});
-    WriteFile(folder / "full final", file);
-    ASSERT_TRUE(Decrypt(folder / "full final", folder / "opened", "by hand").ok);
-    EXPECT_EQ(ReadFile(folder / "opened"), plain);
+TEST_F(BfishCipher, ReadsFilesBuiltByHandAndOnlyTheLayoutItWrites) {
+    const std::string plain = RandomBytes(kChunk + 10, 4);
+    home.Write("by hand", BuiltByHand(plain, {{kChunk, kMessage}, {10, kFinal}}));
+    CipherResult result = Decrypt(At("by hand"), At("opened"), "by hand");
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(home.Read("opened"), plain);
 
-    WriteFile(folder / "trailing", file + "x");
-    ExpectDecryptRefused(folder / "trailing", "by hand", "follows its final chunk");
+    // bfish never writes a full-size final chunk, but reads one; nothing may follow it.
+    const std::string fullFinal = BuiltByHand(plain.substr(0, kChunk), {{kChunk, kFinal}});
+    home.Write("full final", fullFinal);
+    result = Decrypt(At("full final"), At("opened"), "by hand");
+    ASSERT_TRUE(result.ok) << result.message;
+    EXPECT_EQ(home.Read("opened"), plain.substr(0, kChunk));
+    ExpectRefused(fullFinal + "x", "by hand", "follows its final chunk");
+
+    const auto rekey = crypto_secretstream_xchacha20poly1305_TAG_REKEY;
+    ExpectRefused(BuiltByHand(plain, {{kChunk, rekey}, {10, kFinal}}), "by hand", "not laid out");
 }
 
-TEST_F(BfishLayout, ChunkTagsOtherThanMessageAndFinalAreRefused) {
-    const std::string plain = RandomBytes(kChunk + 1, 8);
-    WriteFile(folder / "rekey",
-              BuiltByHand(plain, {{kChunk, crypto_secretstream_xchacha20poly1305_TAG_REKEY},
-                                  {1, crypto_secretstream_xchacha20poly1305_TAG_FINAL}}));
-    ExpectDecryptRefused(folder / "rekey", "by hand", "not laid out");
-}
-
-// --- refusals ------------------------------------------------------------------------------
-
-class BfishDamage : public BfishCipher {
-protected:
-    // Three full chunks and 100 bytes: 45 + 3 * 65553 + 117 bytes once sealed.
-    void SetUp() override {
-        BfishCipher::SetUp();
-        sealed = ReadFile(Sealed(RandomBytes(3 * kChunk + 100, 5)));
-        ASSERT_EQ(sealed.size(), kHeader + 3 * (kChunk + kSeal) + 100 + kSeal);
-    }
-
-    std::string Damaged(std::string bytes) {
-        WriteFile(folder / "damaged", bytes);
-        return folder / "damaged";
-    }
-
-    std::string Flipped(std::size_t offset) {
+TEST_F(BfishCipher, RefusesWrongPasswordsAndDamagedFilesAndLeavesTheOutputAlone) {
+    const std::string longPassword(5000, 'k');
+    const std::tuple<std::string, std::string, const char*> wrong[] = {
+        {Sealed("data", ""), " ", "wrong password"},
+        {Sealed("data", longPassword), longPassword + "k", "wrong password"},
+        {Sealed("data", "correct horse"), "correct", "wrong password"}};
+    // Three full chunks and 100 bytes.
+    const std::string sealed = Sealed(RandomBytes(3 * kChunk + 100, 5));
+    const std::size_t chunk = kChunk + kSeal;
+    ASSERT_EQ(sealed.size(), kHeader + 3 * chunk + 100 + kSeal);
+    const auto flipped = [&](std::size_t at) {
         std::string bytes = sealed;
-        bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
-        return Damaged(bytes);
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+        return bytes;
+    };
+    std::string swapped = sealed;
+    swapped.replace(kHeader, chunk, sealed.substr(kHeader + chunk, chunk));
+    swapped.replace(kHeader + chunk, chunk, sealed.substr(kHeader, chunk));
+    const std::pair<std::string, const char*> cases[] = {
+        {sealed, "wrong password"}, // tried with "pW"
+        {flipped(0), "not a file encrypted by bfish"},
+        {flipped(4), "format version 0"},
+        {flipped(12), "damaged"}, // salt
+        {flipped(30), "damaged"}, // stream header
+        {flipped(kHeader + chunk + 1000), "chunk 2"},
+        {sealed.substr(0, sealed.size() - 5), "chunk 4"},
+        {sealed.substr(0, kHeader + 3 * chunk), "final chunk is missing"},
+        {sealed.substr(0, 30), "truncated"},
+        {sealed.substr(0, kHeader), "truncated"},
+        {sealed.substr(0, 2), "not a file encrypted"},
+        {swapped, "damaged"},
+        // The extra byte joins the final chunk, which then no longer authenticates.
+        {sealed + "x", "chunk 4"},
+        {"just some text, never encrypted\n", "not a file encrypted by bfish"},
+        {"", "not a file encrypted by bfish"}};
+    for (const auto& [bytes, password, message] : wrong)
+        ExpectRefused(bytes, password, message);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        ExpectRefused(cases[i].first, i == 0 ? "pW" : "pw", cases[i].second);
     }
-
-    std::string sealed;
-};
-
-TEST_F(BfishDamage, WrongPasswordIsRefused) {
-    WriteFile(folder / "wrong", sealed);
-    ExpectDecryptRefused(folder / "wrong", "pW", "wrong password");
 }
 
-TEST_F(BfishDamage, FlippedMagicIsNotTakenForAnEncryptedFile) {
-    ExpectDecryptRefused(Flipped(0), "pw", "not a file encrypted by bfish");
-}
+TEST_F(BfishCipher, FailsCleanlyOnUnreadableInputOrUnwritableOutput) {
+    home.Write("big", std::string(1 << 20, 'b'));
+    home.Write("plain", "data");
+    home.Write("out", "keep me");
+    home.Write("taken/inside", "x");
+    ASSERT_EQ(::mkdir(At("a folder").c_str(), 0700), 0);
+    const std::set<std::string> names = NamesIn(home.Path());
+    const std::array<std::array<const char*, 3>, 4> cases = {{
+        {"missing", "out", "cannot open input"},
+        {"a folder", "out", "is a folder"},
+        {"plain", "no such folder/out", "temporary file"},
+        {"plain", "taken", "cannot replace"}, // a folder cannot be replaced by a file
+    }};
+    for (const auto& [input, output, message] : cases) {
+        const CipherResult result = Encrypt(At(input), At(output), "pw");
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.message.find(message), std::string::npos) << result.message;
+    }
+    EXPECT_FALSE(Decrypt(At("missing"), At("out"), "pw").ok);
 
-TEST_F(BfishDamage, UnknownFormatVersionIsRefused) {
-    ExpectDecryptRefused(Flipped(4), "pw", "format version 0");
-}
-
-TEST_F(BfishDamage, FlippedSaltOrStreamHeaderIsRefused) {
-    ExpectDecryptRefused(Flipped(12), "pw", "damaged");
-    ExpectDecryptRefused(Flipped(30), "pw", "damaged");
-}
-
-TEST_F(BfishDamage, FlippedByteInAMiddleChunkIsRefused) {
-    ExpectDecryptRefused(Flipped(kHeader + (kChunk + kSeal) + 1000), "pw", "chunk 2");
-}
-
-TEST_F(BfishDamage, TruncatedLastChunkIsRefused) {
-    ExpectDecryptRefused(Damaged(sealed.substr(0, sealed.size() - 5)), "pw", "chunk 4");
-}
-
-TEST_F(BfishDamage, MissingFinalChunkIsRefused) {
-    ExpectDecryptRefused(Damaged(sealed.substr(0, kHeader + 3 * (kChunk + kSeal))), "pw",
-                         "final chunk is missing");
-}
-
-TEST_F(BfishDamage, CutInsideTheHeaderIsRefused) {
-    ExpectDecryptRefused(Damaged(sealed.substr(0, 30)), "pw", "truncated");
-    ExpectDecryptRefused(Damaged(sealed.substr(0, kHeader)), "pw", "truncated");
-    ExpectDecryptRefused(Damaged(sealed.substr(0, 2)), "pw", "not a file encrypted");
-}
-
-TEST_F(BfishDamage, SwappedChunksAreRefused) {
-    const std::size_t sealedChunk = kChunk + kSeal;
-    std::string bytes = sealed;
-    bytes.replace(kHeader, sealedChunk, sealed.substr(kHeader + sealedChunk, sealedChunk));
-    bytes.replace(kHeader + sealedChunk, sealedChunk, sealed.substr(kHeader, sealedChunk));
-    ExpectDecryptRefused(Damaged(bytes), "pw", "damaged");
-}
-
-TEST_F(BfishDamage, DataAfterTheFinalChunkIsRefused) {
-    // The extra byte joins the final chunk, which then no longer authenticates.
-    ExpectDecryptRefused(Damaged(sealed + "x"), "pw", "chunk 4");
-}
-
-TEST_F(BfishDamage, PlainFileIsRefused) {
-    ExpectDecryptRefused(Damaged("just some text, never encrypted\n"), "pw",
-                         "not a file encrypted by bfish");
-    ExpectDecryptRefused(Damaged(""), "pw", "not a file encrypted by bfish");
-}
-
-TEST_F(BfishCipher, UnreadableInputLeavesTheOutputAlone) {
-    WriteFile(folder / "out", "keep me");
-    CipherResult result = Encrypt(folder / "missing", folder / "out", "pw");
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find("cannot open input"), std::string::npos) << result.message;
-    result = Decrypt(folder / "missing", folder / "out", "pw");
-    EXPECT_FALSE(result.ok);
-
-    ASSERT_EQ(::mkdir((folder / "a folder").c_str(), 0700), 0);
-    result = Encrypt(folder / "a folder", folder / "out", "pw");
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find("is a folder"), std::string::npos) << result.message;
-
-    EXPECT_EQ(ReadFile(folder / "out"), "keep me");
-    EXPECT_EQ(folder.Names(), (std::set<std::string>{"a folder", "out"}));
-}
-
-TEST_F(BfishCipher, UnwritableOutputFailsCleanly) {
-    WriteFile(folder / "plain", "data");
-    CipherResult result = Encrypt(folder / "plain", folder / "no such folder/out", "pw");
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find("temporary file"), std::string::npos) << result.message;
-
-    // A folder in the output's place cannot be replaced by a file.
-    ASSERT_EQ(::mkdir((folder / "taken").c_str(), 0700), 0);
-    WriteFile(folder / "taken/inside", "x");
-    result = Encrypt(folder / "plain", folder / "taken", "pw");
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.message.find("cannot replace"), std::string::npos) << result.message;
-    EXPECT_EQ(ReadFile(folder / "taken/inside"), "x");
-    EXPECT_EQ(folder.Names(), (std::set<std::string>{"plain", "taken"}));
+    // A full disk: past 100000 bytes every write fails (EFBIG, as SIGXFSZ is ignored).
+    rlimit normal{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &normal), 0);
+    const rlimit full{100000, normal.rlim_max};
+    const auto handler = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    const CipherResult result = Encrypt(At("big"), At("out"), "pw");
+    ::setrlimit(RLIMIT_FSIZE, &normal);
+    ::signal(SIGXFSZ, handler);
+    EXPECT_NE(result.message.find("cannot write"), std::string::npos) << result.message;
+    EXPECT_EQ(home.Read("out"), "keep me");
+    EXPECT_EQ(home.Read("taken/inside"), "x");
+    EXPECT_EQ(NamesIn(home.Path()), names);
 }
 
 } // namespace

@@ -1,136 +1,105 @@
-// Runs the built bfish executable as the backup program does: as a separate process with the
-// command line already split into arguments.
+// The bfish tool's command line and what it does with it.
 
-#include "bfish/BfishTestSupport.h"
+#include "app/bfish/BfishCommandLine.h"
+#include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdint>
 #include <fcntl.h>
+#include <sstream>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace bfish {
 namespace {
 
-using test::RandomBytes;
-using test::ReadFile;
-using test::TempFolder;
-using test::WriteFile;
+using Args = std::vector<std::string>;
 
-struct ToolRun {
-    int exitCode = -1; // -1 when the tool did not exit normally
-    std::string errors;
-};
+std::string Described(const Args& args) {
+    const ParseResult r = ParseArguments(args);
+    if (!r.ok)
+        return "refused: " + r.error;
+    const Options& o = r.options;
+    return "i=" + o.input + " o=" + o.output + " p=[" + o.password + "]" +
+           (o.passwordFromInput ? " stdin" : "") + (o.mode == Mode::Encrypt ? " e" : " d") +
+           (o.quiet ? " q" : "");
+}
 
-class BfishTool : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(folder.Valid()); }
+TEST(BfishCommandLine, ReadsEveryAcceptedForm) {
+    const std::pair<Args, const char*> cases[] = {
+        // As the backup program builds it: the password comes on standard input.
+        {{"/i:/d/r.ue", "/o:/d/r", "/P:-", "/e", "/q"}, "i=/d/r.ue o=/d/r p=[-] stdin e q"},
+        // Typed: the words up to the next option, wherever it stands, joined with one blank.
+        {{"/i:a", "/o:b", "/P:my", "secret", "pass", "/e"}, "i=a o=b p=[my secret pass] e"},
+        {{"/P:two", "words", "/d", "/i:a", "/o:b"}, "i=a o=b p=[two words] d"},
+        {{"/i:a", "/o:b", "/d", "/P:last", "one"}, "i=a o=b p=[last one] d"},
+        // A leading blank arrives as an empty "/P:" and the first word.
+        {{"/i:a", "/o:b", "/P:", "lead", "/e"}, "i=a o=b p=[ lead] e"},
+        {{"/i:a", "/o:b", "/P:", "/e", "/q"}, "i=a o=b p=[] e q"},
+        {{"/i:a", "/o:b", "/P:-", "x", "/e"}, "i=a o=b p=[- x] e"},
+        // Either letter case, any order; the rest of a path argument stays whole.
+        {{"/Q", "/D", "/p:Pass", "/O:/x/ y /z", "/I:/a b/c:d"},
+         "i=/a b/c:d o=/x/ y /z p=[Pass] d q"}};
+    for (const auto& [args, expected] : cases)
+        EXPECT_EQ(Described(args), expected);
+}
 
-    // `fileSizeLimit` > 0 makes every write beyond that size fail as on a full disk.
-    ToolRun Run(const std::vector<std::string>& args, std::int64_t fileSizeLimit = 0) {
-        const std::string errorsPath = errorsFolder / "stderr";
-        std::vector<std::string> all = {BFISH_EXE};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : all) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const int errors = ::open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (errors < 0 || ::dup2(errors, STDERR_FILENO) < 0) {
-                ::_exit(127);
-            }
-            if (fileSizeLimit > 0) {
-                const rlimit limit{static_cast<rlim_t>(fileSizeLimit),
-                                   static_cast<rlim_t>(fileSizeLimit)};
-                ::signal(SIGXFSZ, SIG_IGN); // write() then fails with EFBIG
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-            }
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ToolRun run;
-        int status = 0;
-        if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-            run.exitCode = WEXITSTATUS(status);
-        }
-        run.errors = ReadFile(errorsPath);
-        return run;
+TEST(BfishCommandLine, RefusesIncompleteUnknownRepeatedAndStrayArguments) {
+    const std::pair<Args, const char*> cases[] = {
+        {{}, "input"},
+        {{"/o:b", "/P:p", "/e"}, "input"},
+        {{"/i:", "/o:b", "/P:p", "/e"}, "input"},
+        {{"/i:a", "/P:p", "/e"}, "output"},
+        {{"/i:a", "/o:b", "/e"}, "password"},
+        {{"/i:a", "/o:b", "/P:p"}, "/e"},
+        {{"/i:a", "/o:b", "/P:p", "/e", "/d"}, "exactly one"},
+        {{"/i:a", "/o:b", "/P:p", "/e", "/x"}, "\"/x\""},
+        {{"/i:a", "/o:b", "/P:p", "/ex"}, "unknown option"},
+        {{"/i", "/o:b", "/P:p", "/e"}, "unknown option"},
+        {{"/i:a", "/i:c", "/o:b", "/P:p", "/e"}, "more than once"},
+        {{"/i:a", "/o:b", "/P:p", "/P:q", "/e"}, "more than once"},
+        {{"stray", "/i:a", "/o:b", "/P:p", "/e"}, "\"stray\""},
+        // A password word that looks like an option is never echoed.
+        {{"/i:a", "/o:b", "/P:abc", "/Secret9", "/e"}, "a password word cannot begin"}};
+    for (const auto& [args, fragment] : cases) {
+        const std::string text = Described(args);
+        EXPECT_EQ(text.rfind("refused: ", 0), 0u) << text;
+        EXPECT_NE(text.find(fragment), std::string::npos) << text;
+        EXPECT_EQ(text.find("Secret9"), std::string::npos) << text;
     }
-
-    TempFolder folder;
-    TempFolder errorsFolder;
-};
-
-TEST_F(BfishTool, EncryptsAndDecryptsInPlaceThroughPathsWithBlanks) {
-    ASSERT_EQ(::mkdir((folder / "my documents").c_str(), 0700), 0);
-    const std::string file = folder / "my documents/annual report.txt";
-    const std::string plain = RandomBytes(300000, 11);
-    WriteFile(file, plain);
-
-    // The backup program renames F to F.ue, lets the tool write F, then deletes F.ue.
-    ASSERT_EQ(::rename(file.c_str(), (file + ".ue").c_str()), 0);
-    ToolRun run = Run({"/i:" + file + ".ue", "/o:" + file, "/P:my", "long", "secret", "/e", "/q"});
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(ReadFile(file).substr(0, 4), "TVBF");
-    EXPECT_EQ(ReadFile(file + ".ue"), plain);
-    ASSERT_EQ(::unlink((file + ".ue").c_str()), 0);
-
-    // The password arrives whole in one argument this time: same key.
-    ASSERT_EQ(::rename(file.c_str(), (file + ".ue").c_str()), 0);
-    run = Run({"/q", "/d", "/o:" + file, "/i:" + file + ".ue", "/P:my long secret"});
-    ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_EQ(ReadFile(file), plain);
 }
 
-TEST_F(BfishTool, WrongPasswordExitsWithOneAndSaysSoOnOneLine) {
-    WriteFile(folder / "plain", "payload");
-    ASSERT_EQ(Run({"/i:" + folder / "plain", "/o:" + folder / "sealed", "/P:right", "/e"}).exitCode,
-              0);
-    WriteFile(folder / "out", "previous");
+// "/P:-" takes standard input as the password, byte for byte; a usage error exits with 2.
+TEST(BfishTool, TakesThePasswordFromStandardInputExactly) {
+    std::ostringstream err;
+    EXPECT_EQ(RunTool({"/i:a", "/P:p", "/e"}, err, -1), 2);
+    EXPECT_EQ(err.str().rfind("bfish: the output file is missing", 0), 0u) << err.str();
+    EXPECT_NE(err.str().find("usage: bfish /i:INPUT /o:OUTPUT"), std::string::npos);
 
-    const ToolRun run =
-        Run({"/i:" + folder / "sealed", "/o:" + folder / "out", "/P:wrong", "/d", "/q"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.errors.rfind("bfish: wrong password", 0), 0u) << run.errors;
-    EXPECT_EQ(run.errors.find('\n'), run.errors.size() - 1) << "exactly one line";
-    EXPECT_EQ(ReadFile(folder / "out"), "previous");
-}
-
-TEST_F(BfishTool, UsageErrorsExitWithTwo) {
-    const std::vector<std::vector<std::string>> lines = {
-        {},
-        {"/e"},
-        {"/i:a", "/o:b", "/P:p"},
-        {"/i:a", "/o:b", "/P:p", "/e", "/d"},
-        {"/i:a", "/P:p", "/d"},
+    TempHome home;
+    const auto run = [&](const char* mode, const char* in, const char* out,
+                         const std::string& password, const std::string& input) {
+        home.Write("stdin", input);
+        const int fd = ::open(home.File("stdin").c_str(), O_RDONLY | O_CLOEXEC);
+        std::ostringstream err;
+        const int code = RunTool(
+            {"/i:" + home.File(in), "/o:" + home.File(out), "/P:" + password, mode}, err, fd);
+        ::close(fd);
+        return std::to_string(code) + " " + err.str();
     };
-    for (const auto& line : lines) {
-        const ToolRun run = Run(line);
-        EXPECT_EQ(run.exitCode, 2) << run.errors;
-        EXPECT_NE(run.errors.find("usage: bfish"), std::string::npos) << run.errors;
-    }
-}
-
-TEST_F(BfishTool, FullDiskLeavesTheOutputAsItWas) {
-    WriteFile(folder / "big", RandomBytes(1024 * 1024, 12));
-    WriteFile(folder / "out", "older content");
-
-    const ToolRun run =
-        Run({"/i:" + folder / "big", "/o:" + folder / "out", "/P:pw", "/e", "/q"}, 100000);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.errors.find("cannot write"), std::string::npos) << run.errors;
-    EXPECT_EQ(ReadFile(folder / "out"), "older content");
-    EXPECT_EQ(folder.Names(), (std::set<std::string>{"big", "out"}));
+    home.Write("plain", "payload");
+    EXPECT_EQ(run("/e", "plain", "sealed", "-", "a b\n"), "0 ");
+    home.Write("out", "previous");
+    // The final newline is part of the password: without it the key differs.
+    EXPECT_EQ(run("/d", "sealed", "out", "a b", ""),
+              "1 bfish: wrong password, or '" + home.File("sealed") + "' is damaged\n");
+    EXPECT_EQ(home.Read("out"), "previous");
+    EXPECT_EQ(run("/d", "sealed", "out", "-", "a b\n"), "0 ");
+    EXPECT_EQ(home.Read("out"), "payload");
+    EXPECT_EQ(run("/e", "plain", "out", "-", std::string(65537, 'p')),
+              "1 bfish: the password on standard input is longer than 65536 bytes\n");
+    EXPECT_EQ(home.Read("out"), "payload");
 }
 
 } // namespace

@@ -6,9 +6,12 @@
 #include "support/TestHost.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
+
+const std::string kStamp = "[2005 Mar 01 21:30:05]-";
 
 class ActivityLog : public ::testing::Test {
 protected:
@@ -21,6 +24,9 @@ protected:
         SetProgramFolder("");
     }
     std::string Log(const std::string& name = "tidevault.log") { return home.Read("logs/" + name); }
+    unsigned Mode(const std::string& name) {
+        return static_cast<unsigned>(std::filesystem::status(home.File(name)).permissions());
+    }
 
     TempHome home;
     TestHost host;
@@ -28,47 +34,47 @@ protected:
 
 } // namespace
 
-TEST_F(ActivityLog, WritesOneTimeStampedRecordPerCallAndCreatesTheFolder) {
+TEST_F(ActivityLog, WritesOneStampedRecordPerCallPrivatelyAndListsEachLine) {
+    SetStatusText("Searching ..."); // transient: the status bar only
+    EXPECT_EQ(host.statusTexts, std::vector<std::string>{"Searching ..."});
+    EXPECT_EQ(host.yields, 1);
+    EXPECT_FALSE(FileExists(home.File("logs/tidevault.log")));
     WriteLog("Backup of Documents finished succesfully!");
-    WriteLog("second");
-    EXPECT_EQ(Log(), "[2005 Mar 01 21:30:05]-Backup of Documents finished succesfully!\r\n"
-                     "[2005 Mar 01 21:30:05]-second\r\n");
-    ASSERT_EQ(host.activity.size(), 2u);
-    EXPECT_EQ(host.activity[0], "[2005 Mar 01 21:30:05]-Backup of Documents finished succesfully!");
-    EXPECT_EQ(host.lastLogLines.back(), "second");
-}
-
-TEST_F(ActivityLog, MultiLineMessageIsTwoListEntriesButOneRecord) {
     WriteLog("a\r\nb");
-    EXPECT_EQ(host.activity,
-              (std::vector<std::string>{"[2005 Mar 01 21:30:05]-a", "[2005 Mar 01 21:30:05]-b"}));
-    EXPECT_EQ(Log(), "[2005 Mar 01 21:30:05]-a\r\nb\r\n");
-}
-
-TEST_F(ActivityLog, BlankMessageIsRecordedButNotListed) {
     WriteLog("   ");
-    EXPECT_TRUE(host.activity.empty());
-    EXPECT_EQ(Log(), "[2005 Mar 01 21:30:05]-   \r\n");
+    EXPECT_EQ(Log(), kStamp + "Backup of Documents finished succesfully!\r\n" + kStamp +
+                         "a\r\nb\r\n" + kStamp + "   \r\n");
+    // A multi-line message is one record but a list entry per line; a blank one is not listed.
+    EXPECT_EQ(host.activity,
+              (std::vector<std::string>{kStamp + "Backup of Documents finished succesfully!",
+                                        kStamp + "a", kStamp + "b"}));
+    EXPECT_EQ(host.lastLogLines.back(), "b");
+    // Paths, hosts and user names are its owner's alone.
+    EXPECT_EQ(Mode("logs"), 0700u);
+    EXPECT_EQ(Mode("logs/tidevault.log"), 0600u);
 }
 
-TEST_F(ActivityLog, RotatesPastFiveMillionBytesToTheFirstFreeNumber) {
-    const std::string big(5000001, 'x');
-    home.Write("logs/tidevault.log", big);
-    WriteLog("new");
-    EXPECT_EQ(Log("tidevault.log001").size(), 5000001u);
-    EXPECT_EQ(Log(), "[2005 Mar 01 21:30:05]-new\r\n");
+TEST_F(ActivityLog, RotatesPastFiveMillionBytesToTheFirstFreeNumberAndTightensOldModes) {
+    // Left readable to all, as an earlier version created them.
+    home.Write("logs/tidevault.log", std::string(5000000, 'x'));
+    std::filesystem::permissions(home.File("logs"), std::filesystem::perms(0755));
+    std::filesystem::permissions(home.File("logs/tidevault.log"), std::filesystem::perms(0644));
+    WriteLog("one more"); // exactly five million is not yet past
+    EXPECT_FALSE(FileExists(home.File("logs/tidevault.log001")));
+    EXPECT_EQ(Log().size(), 5000000u + kStamp.size() + 10);
 
-    home.Write("logs/tidevault.log", big);
+    WriteLog("new");
+    EXPECT_EQ(Log("tidevault.log001").size(), 5000000u + kStamp.size() + 10);
+    EXPECT_EQ(Log(), kStamp + "new\r\n");
+
+    home.Write("logs/tidevault.log", std::string(5000001, 'x'));
     WriteLog("newer");
     EXPECT_EQ(Log("tidevault.log002").size(), 5000001u);
-    EXPECT_EQ(Log(), "[2005 Mar 01 21:30:05]-newer\r\n");
-}
-
-TEST_F(ActivityLog, ExactlyFiveMillionBytesIsNotYetRotated) {
-    home.Write("logs/tidevault.log", std::string(5000000, 'x'));
-    WriteLog("one more");
-    EXPECT_FALSE(FileExists(home.File("logs/tidevault.log001")));
-    EXPECT_EQ(Log().size(), 5000000u + std::string("[2005 Mar 01 21:30:05]-one more\r\n").size());
+    EXPECT_EQ(Log(), kStamp + "newer\r\n");
+    for (const char* name :
+         {"logs/tidevault.log", "logs/tidevault.log001", "logs/tidevault.log002"})
+        EXPECT_EQ(Mode(name), 0600u) << name;
+    EXPECT_EQ(Mode("logs"), 0700u);
 }
 
 TEST_F(ActivityLog, WhenAll999NamesAreTakenTheLogKeepsGrowingAndLosesNothing) {
@@ -80,15 +86,7 @@ TEST_F(ActivityLog, WhenAll999NamesAreTakenTheLogKeepsGrowingAndLosesNothing) {
     const std::string big(5000001, 'x');
     home.Write("logs/tidevault.log", big);
     WriteLog("kept");
-    EXPECT_EQ(Log(), big + "[2005 Mar 01 21:30:05]-kept\r\n");
+    EXPECT_EQ(Log(), big + kStamp + "kept\r\n");
     EXPECT_EQ(Log("tidevault.log999"), "old 999");
     EXPECT_EQ(Log("tidevault.log001"), "old 1");
-}
-
-TEST_F(ActivityLog, StatusTextGoesToTheStatusBarOnlyAndYields) {
-    SetStatusText("Searching ...");
-    EXPECT_EQ(host.statusTexts, std::vector<std::string>{"Searching ..."});
-    EXPECT_EQ(host.yields, 1);
-    EXPECT_TRUE(host.activity.empty());
-    EXPECT_FALSE(FileExists(home.File("logs/tidevault.log")));
 }

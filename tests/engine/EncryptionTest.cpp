@@ -1,226 +1,149 @@
 #include "engine/Encryption.h"
-#include "core/Globals.h"
-#include "i18n/Catalogue.h"
-#include "platform/ProgramFolder.h"
-#include "support/TempHome.h"
+#include "platform/Process.h"
+#include "support/ProgramFolderSetup.h"
 #include "support/TestHost.h"
 
 #include <algorithm>
-#include <dirent.h>
+#include <filesystem>
 #include <gtest/gtest.h>
-#include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-const std::string kBuiltTool = std::string(TIDEVAULT_BUILD_DIR) + "/bin/bfish";
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::set<std::string> NamesIn(const std::string& folder) {
-    std::set<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..")
-                names.insert(name);
-        }
-        ::closedir(dir);
-    }
-    return names;
-}
-
-std::string SampleBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    unsigned state = 12345;
-    for (char& c : bytes) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
-
 class EncryptionStep : public ::testing::Test {
 protected:
+    // The program folder has a blank in its name, so the tool's path must be quoted.
     void SetUp() override {
-        ASSERT_TRUE(Exists(kBuiltTool)) << "build the bfish target first: " << kBuiltTool;
-        UseProgramFolder(home.Path());
-        LoadMessageCatalogue("");
-        gAbort = false;
+        PrepareProgramFolder(home);
+        SetProgramFolder(home.File("program files"));
+        std::filesystem::create_directories(home.File("program files/bin"));
+        UseTool("real");
         gQuitting = false;
-        staging = home.File("staging dir");
-        ASSERT_EQ(::mkdir(staging.c_str(), 0755), 0);
-        file = staging + "/my report.txt";
-        original = SampleBytes(100000);
+        for (int i = 0; i < 100000; ++i)
+            original += static_cast<char>(i * 7 % 251);
         WriteTestFile(file, original);
     }
-    void TearDown() override {
-        gAbort = false;
-        gQuitting = false;
-        SetProgramFolder("");
-    }
+    void TearDown() override { ReleaseProgramFolder(); }
 
-    void UseProgramFolder(const std::string& folder) {
-        ::mkdir(folder.c_str(), 0755);
-        ::mkdir((folder + "/bin").c_str(), 0755);
-        ASSERT_EQ(::symlink(kBuiltTool.c_str(), (folder + "/bin/bfish").c_str()), 0);
-        SetProgramFolder(folder);
-    }
-
-    // A tool that misbehaves in a way the real one should not.
-    void ReplaceTool(const std::string& script) {
-        const std::string tool = home.File("bin/bfish");
-        ASSERT_EQ(::unlink(tool.c_str()), 0);
+    // "real": the built tool; "": none at all; else a script that misbehaves as the real
+    // tool should not.
+    void UseTool(const std::string& script) {
+        std::filesystem::remove(tool);
+        if (script == "real")
+            std::filesystem::create_symlink(std::string(TIDEVAULT_BUILD_DIR) + "/bin/bfish", tool);
+        if (script == "real" || script.empty())
+            return;
         WriteTestFile(tool, script);
-        ASSERT_EQ(::chmod(tool.c_str(), 0755), 0);
+        ::chmod(tool.c_str(), 0755);
     }
 
     bool Logged(const std::string& text) const {
         return std::any_of(host.activity.begin(), host.activity.end(),
                            [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }
-    bool ShowedProgress(const std::string& caption) const {
-        const std::string entry = "update:" + caption + "|" + file + "|0.000000|0.000000";
-        return std::find(host.progress.begin(), host.progress.end(), entry) != host.progress.end();
-    }
-
-    void ExpectUnchanged(const std::string& bytes) {
-        EXPECT_EQ(ReadTestFile(file), bytes);
-        EXPECT_FALSE(Exists(file + ".ue"));
-    }
 
     TempHome home;
     TestHost host;
-    std::string staging;
-    std::string file;
+    std::string tool = home.File("program files/bin/bfish");
+    std::string file = home.File("staging dir/my report.txt");
     std::string original;
 };
 
 } // namespace
 
-TEST_F(EncryptionStep, RoundTripWithBlanksInPathAndPassword) {
-    const std::string password = "correct horse battery staple";
+TEST_F(EncryptionStep, EveryPasswordRoundTripsExactly) {
+    home.Write("staging dir/my report.txt.ue", "left over by an interrupted step");
+    // Each password, and a near miss that a reshaping on the way to the tool would produce.
+    const std::pair<std::string, std::string> cases[] = {
+        {"correct horse battery staple", "correct horse"},
+        {"two  blanks", "two blanks"},
+        {" lead and trail ", "lead and trail"},
+        {"say \"hi\" 'there'", "say hi 'there'"},
+        {"/slash first", "slash first"},
+        {"-dash first", "dash first"},
+        {"-", ""},
+        {"/P:text /e", "text /e"},
+        {"back\\slash\\", "back\\slash"},
+        {"tab\there\nline\n", "tab\there\nline"},
+        {"Grüße ✓", "Grüße"},
+        {"", " "},
+        {std::string(kMaxChildInput, 'k'), std::string(kMaxChildInput - 1, 'k')}};
+    for (const auto& [password, nearMiss] : cases) {
+        SCOPED_TRACE(password.substr(0, 40));
+        ASSERT_TRUE(EncryptFile(file, password));
+        const std::string encrypted = ReadTestFile(file);
+        EXPECT_EQ(encrypted.substr(0, 4), "TVBF");
+        EXPECT_FALSE(std::filesystem::exists(file + ".ue"));
 
-    ASSERT_TRUE(EncryptFile(file, password));
-    const std::string encrypted = ReadTestFile(file);
-    EXPECT_NE(encrypted, original);
-    EXPECT_GT(encrypted.size(), original.size());
-    EXPECT_EQ(encrypted.find(original.substr(0, 64)), std::string::npos);
-    EXPECT_EQ(NamesIn(staging), std::set<std::string>{"my report.txt"});
-    EXPECT_TRUE(ShowedProgress("Encrypting ..."));
-
-    // Every word of the password counts, not just the first.
-    EXPECT_FALSE(DecryptFile(file, "correct horse"));
-    EXPECT_EQ(ReadTestFile(file), encrypted);
-
-    ASSERT_TRUE(DecryptFile(file, password));
-    EXPECT_EQ(ReadTestFile(file), original);
-    EXPECT_EQ(NamesIn(staging), std::set<std::string>{"my report.txt"});
-    EXPECT_TRUE(ShowedProgress("Decrypt ..."));
-}
-
-TEST_F(EncryptionStep, WrongPasswordLeavesTheEncryptedBytesInPlace) {
-    ASSERT_TRUE(EncryptFile(file, "right"));
-    const std::string encrypted = ReadTestFile(file);
-
-    EXPECT_FALSE(DecryptFile(file, "wrong"));
-
-    ExpectUnchanged(encrypted);
-    EXPECT_TRUE(Logged("FAIL: Decryption of " + file + " failed!"));
-}
-
-TEST_F(EncryptionStep, MissingToolLeavesTheFileAsItWas) {
-    ASSERT_EQ(::unlink(home.File("bin/bfish").c_str()), 0);
-
-    EXPECT_FALSE(EncryptFile(file, "secret"));
-
-    ExpectUnchanged(original);
-    EXPECT_TRUE(Logged("FAIL: Encryption of " + file + " failed!"));
-}
-
-TEST_F(EncryptionStep, ProgramFolderWithABlankStillReachesTheTool) {
-    UseProgramFolder(home.File("program files"));
-
-    ASSERT_TRUE(EncryptFile(file, "pw"));
-    EXPECT_NE(ReadTestFile(file), original);
-    ASSERT_TRUE(DecryptFile(file, "pw"));
-    EXPECT_EQ(ReadTestFile(file), original);
-}
-
-TEST_F(EncryptionStep, TheToolGetsTheNamesAndPasswordAsBuilt) {
-    ReplaceTool("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + home.File("args") + "'\nexit 3\n");
-
-    EXPECT_FALSE(EncryptFile(file, "two  words"));
-
-    EXPECT_EQ(home.Read("args"), "/i:" + file + ".ue\n/o:" + file + "\n/P:two\nwords\n/e\n/q\n");
-    ExpectUnchanged(original);
-    EXPECT_TRUE(Logged("code 3"));
-}
-
-TEST_F(EncryptionStep, NamesAndPasswordsTheCommandLineWouldGarbleAreRefused) {
-    ReplaceTool("#!/bin/sh\ntouch '" + home.File("tool-ran") + "'\nexit 0\n");
-    const std::string quoted = staging + "/say \"hi\".txt";
-    const std::string backslash = staging + "/ends in\\";
-    WriteTestFile(quoted, "q");
-    WriteTestFile(backslash, "b");
-
-    EXPECT_FALSE(EncryptFile(quoted, "pw"));
-    EXPECT_FALSE(EncryptFile(backslash, "pw"));
-    EXPECT_FALSE(EncryptFile(file, "looks /o:like an option"));
-
-    EXPECT_EQ(ReadTestFile(quoted), "q");
-    EXPECT_EQ(ReadTestFile(backslash), "b");
-    ExpectUnchanged(original);
-    EXPECT_EQ(NamesIn(staging),
-              (std::set<std::string>{"my report.txt", "say \"hi\".txt", "ends in\\"}));
-    EXPECT_FALSE(Exists(home.File("tool-ran")));
-}
-
-TEST_F(EncryptionStep, MisbehavingToolLosesNothing) {
-    // Crashes after writing part of the output; claims success without output.
-    const std::string crashes =
-        "#!/bin/sh\n"
-        "for a in \"$@\"; do case \"$a\" in /o:*) out=\"${a#/o:}\";; esac; done\n"
-        "printf partial > \"$out\"\n"
-        "kill -9 $$\n";
-    for (const std::string& script : {crashes, std::string("#!/bin/sh\nexit 0\n")}) {
-        ReplaceTool(script);
-        EXPECT_FALSE(EncryptFile(file, "pw"));
-        ExpectUnchanged(original);
+        EXPECT_FALSE(DecryptFile(file, nearMiss));
+        EXPECT_EQ(ReadTestFile(file), encrypted);
+        ASSERT_TRUE(DecryptFile(file, password));
+        EXPECT_EQ(ReadTestFile(file), original);
+        EXPECT_FALSE(std::filesystem::exists(file + ".ue"));
     }
-    EXPECT_TRUE(Logged("ended by a signal"));
-    EXPECT_TRUE(Logged("wrote no file"));
+    EXPECT_TRUE(Logged("FAIL: Decryption of " + file + " failed! (the encryption tool ended"));
+    for (const std::string caption : {"update:Encrypting ...|", "update:Decrypt ...|"})
+        EXPECT_NE(std::find(host.progress.begin(), host.progress.end(),
+                            caption + file + "|0.000000|0.000000"),
+                  host.progress.end());
+
+    // The key is the password itself: a person typing it gets the same file back.
+    ASSERT_TRUE(EncryptFile(file, "plain words"));
+    ChildProcess byHand = RunProcess("\"" + tool + "\" /i:\"" + file + "\" /o:\"" +
+                                     home.File("opened") + "\" /P:plain words /d /q");
+    byHand.Wait();
+    EXPECT_EQ(byHand.ExitCode(), 0);
+    EXPECT_EQ(home.Read("opened"), original);
 }
 
-TEST_F(EncryptionStep, CancelWhileTheToolRunsStopsItAndPutsTheDataBack) {
-    ReplaceTool("#!/bin/sh\nexec sleep 30\n");
-    host.onYield = [] { gAbort = true; };
+TEST_F(EncryptionStep, ThePasswordTravelsOnStandardInputNeverOnTheCommandLine) {
+    UseTool("#!/bin/sh\ncd '" + home.Path() + "'\ntr '\\0' ' ' </proc/$$/cmdline >cmdline\n" +
+            "cat >stdin\nprintf '%s\\n' \"$@\" >args\nexit 3\n");
+    EXPECT_FALSE(EncryptFile(file, "s3cret pass\n"));
 
-    EXPECT_FALSE(EncryptFile(file, "pw"));
-
-    ExpectUnchanged(original);
-    EXPECT_TRUE(Logged("cancelled"));
-}
-
-TEST_F(EncryptionStep, MissingFileIsReportedAndNothingIsCreated) {
-    const std::string missing = staging + "/gone.txt";
-
-    EXPECT_FALSE(EncryptFile(missing, "pw"));
-
-    EXPECT_FALSE(Exists(missing));
-    EXPECT_FALSE(Exists(missing + ".ue"));
-    EXPECT_TRUE(Logged("FAIL: Encryption of " + missing + " failed!"));
-}
-
-TEST_F(EncryptionStep, StaleWorkFileFromAnInterruptedStepDoesNotMatter) {
-    WriteTestFile(file + ".ue", "left over");
-
-    ASSERT_TRUE(EncryptFile(file, "pw"));
-    EXPECT_FALSE(Exists(file + ".ue"));
-    ASSERT_TRUE(DecryptFile(file, "pw"));
+    EXPECT_EQ(home.Read("stdin"), "s3cret pass\n");
+    EXPECT_EQ(home.Read("args"), "/i:" + file + ".ue\n/o:" + file + "\n/P:-\n/e\n/q\n");
+    EXPECT_NE(home.Read("cmdline").find("/P:- /e /q"), std::string::npos) << home.Read("cmdline");
+    EXPECT_EQ(home.Read("cmdline").find("s3cret"), std::string::npos);
     EXPECT_EQ(ReadTestFile(file), original);
+    EXPECT_TRUE(Logged("(the encryption tool ended with code 3)"));
+}
+
+TEST_F(EncryptionStep, EveryFailurePutsTheDataBackAndSaysWhy) {
+    const std::string crashes = "#!/bin/sh\nfor a; do case \"$a\" in /o:*) out=\"${a#/o:}\";; "
+                                "esac; done\nprintf partial > \"$out\"\nkill -9 $$\n";
+    const std::string staging = home.File("staging dir/");
+    const std::string tooLong(kMaxChildInput + 1, 'k');
+    const std::array<std::array<std::string, 4>, 8> cases = {
+        {// tool, file, password, reason
+         {"", file, "pw", "the encryption tool " + tool + " cannot be started"},
+         {crashes, file, "pw", "the encryption tool was ended by a signal"},
+         {"#!/bin/sh\nexit 0\n", file, "pw", "the encryption tool reported success but wrote no"},
+         {"#!/bin/sh\nexec sleep 30\n", file, "cancel", "cancelled"},
+         {"real", file, tooLong, "the password is longer than 65536 bytes"},
+         {"real", staging + "gone.txt", "pw", "the file does not exist"},
+         {"real", staging + "say \"hi\".txt", "pw", "its name cannot be passed to the encryption"},
+         {"real", staging + "ends in\\", "pw", "its name cannot be passed to the encryption"}}};
+    for (const auto& [script, name, password, reason] : cases) {
+        SCOPED_TRACE(reason);
+        UseTool(script);
+        const bool exists = name.find("gone") == std::string::npos;
+        if (exists)
+            WriteTestFile(name, "data of " + name);
+        host.onYield = [cancel = password == "cancel"] { gAbort = cancel; };
+
+        EXPECT_FALSE(EncryptFile(name, password));
+
+        EXPECT_EQ(ReadTestFile(name), exists ? "data of " + name : "");
+        EXPECT_FALSE(std::filesystem::exists(name + ".ue"));
+        EXPECT_TRUE(Logged("FAIL: Encryption of " + name + " failed! (" + reason));
+        gAbort = false;
+    }
+}
+
+TEST_F(EncryptionStep, FailuresAreToldInTheUsersLanguage) {
+    LoadMessageCatalogue(std::string(TIDEVAULT_SOURCE_DIR) + "/Languages/german.lng");
+    EXPECT_FALSE(DecryptFile(file + "%d", "pw"));
+    EXPECT_TRUE(Logged("FEHLER: Entschlüsselung von " + file +
+                       "%d fehlgeschlagen! (die Datei ist nicht vorhanden)"));
 }

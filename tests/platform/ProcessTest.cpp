@@ -8,88 +8,82 @@
 
 using Args = std::vector<std::string>;
 
-TEST(CommandLineSplit, BlanksAndTabsSeparateAndRunsOfThemCountOnce) {
-    EXPECT_EQ(SplitCommandLine("tool  a\tb \t c"), (Args{"tool", "a", "b", "c"}));
-    EXPECT_EQ(SplitCommandLine("   lead and trail   "), (Args{"lead", "and", "trail"}));
-    EXPECT_EQ(SplitCommandLine(""), Args{});
-    EXPECT_EQ(SplitCommandLine(" \t "), Args{});
+TEST(CommandLineSplit, FollowsTheWindowsRuntimeRules) {
+    const std::pair<const char*, Args> cases[] = {
+        // Blanks and tabs separate, runs of them count once.
+        {"tool  a\tb \t c", {"tool", "a", "b", "c"}},
+        {"   lead and trail   ", {"lead", "and", "trail"}},
+        {"", {}},
+        {" \t ", {}},
+        // Quotes group blanks and are removed; an unclosed one runs to the end of the line.
+        {R"(bfish /i:"/home/ann/My Docs/a b.ue" /o:"/x y/z")",
+         {"bfish", "/i:/home/ann/My Docs/a b.ue", "/o:/x y/z"}},
+        {R"(a"b c"d e)", {"ab cd", "e"}},
+        {R"(x "open to the end)", {"x", "open to the end"}},
+        // Empty quoted arguments are kept.
+        {R"(tool "" next)", {"tool", "", "next"}},
+        {R"("")", {""}},
+        {R"(tool "")", {"tool", ""}},
+        // Backslashes not before a quote are taken as they stand.
+        {R"(a\b c\\d e\\\)", {R"(a\b)", R"(c\\d)", R"(e\\\)"}},
+        // 2n backslashes and a quote: n backslashes, the quote groups.
+        {R"("a\\" b)", {R"(a\)", "b"}},
+        {R"(x\\\\"y z")", {R"(x\\y z)"}},
+        // 2n+1 backslashes and a quote: n backslashes and a literal quote.
+        {R"(a\"b c)", {R"(a"b)", "c"}},
+        {R"("a\\\" b" c)", {R"(a\" b)", "c"}},
+        // A doubled quote inside a quoted run is a literal quote.
+        {R"("say ""hi""" x)", {R"(say "hi")", "x"}}};
+    for (const auto& [line, args] : cases)
+        EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
-
-TEST(CommandLineSplit, QuotesGroupBlanksAndAreRemoved) {
-    EXPECT_EQ(SplitCommandLine(R"(bfish /i:"/home/ann/My Docs/a b.txt.ue" /o:"/x y/z")"),
-              (Args{"bfish", "/i:/home/ann/My Docs/a b.txt.ue", "/o:/x y/z"}));
-    EXPECT_EQ(SplitCommandLine(R"(a"b c"d e)"), (Args{"ab cd", "e"}));
-    // An unclosed quote runs to the end of the line.
-    EXPECT_EQ(SplitCommandLine(R"(x "open to the end)"), (Args{"x", "open to the end"}));
-}
-
-TEST(CommandLineSplit, EmptyQuotedArgumentsAreKept) {
-    EXPECT_EQ(SplitCommandLine(R"(tool "" next)"), (Args{"tool", "", "next"}));
-    EXPECT_EQ(SplitCommandLine(R"("")"), Args{""});
-    EXPECT_EQ(SplitCommandLine(R"(tool "")"), (Args{"tool", ""}));
-}
-
-TEST(CommandLineSplit, BackslashesCountOnlyBeforeAQuote) {
-    // Not before a quote: taken as they stand.
-    EXPECT_EQ(SplitCommandLine(R"(a\b c\\d e\\\)"), (Args{R"(a\b)", R"(c\\d)", R"(e\\\)"}));
-    // 2n backslashes and a quote: n backslashes, the quote groups.
-    EXPECT_EQ(SplitCommandLine(R"("a\\" b)"), (Args{R"(a\)", "b"}));
-    EXPECT_EQ(SplitCommandLine(R"(x\\\\"y z")"), (Args{R"(x\\y z)"}));
-    // 2n+1 backslashes and a quote: n backslashes and a literal quote.
-    EXPECT_EQ(SplitCommandLine(R"(a\"b c)"), (Args{R"(a"b)", "c"}));
-    EXPECT_EQ(SplitCommandLine(R"("a\\\" b" c)"), (Args{R"(a\" b)", "c"}));
-    // A doubled quote inside a quoted run is a literal quote.
-    EXPECT_EQ(SplitCommandLine(R"("say ""hi""" x)"), (Args{R"(say "hi")", "x"}));
-}
-
-namespace {
-
-bool ProcessExists(pid_t pid) {
-    return ::kill(pid, 0) == 0 || errno != ESRCH;
-}
-
-} // namespace
 
 TEST(ChildProcessRun, ArgumentsArriveWholeAndTheExitCodeComesBack) {
     TempHome home;
-    const std::string out = home.File("args.txt");
-    ChildProcess child = RunProcess("/bin/sh -c \"printf '%s|' \\\"$@\\\" > '" + out +
+    ChildProcess child = RunProcess("/bin/sh -c \"printf '%s|' \\\"$@\\\" > '" + home.File("out") +
                                     "'; exit 7\" sh \"two words\" plain \"\" \"q\\\"uote\"");
     ASSERT_TRUE(child.IsStarted());
     child.Wait();
-    EXPECT_FALSE(IsProcessRunning(child));
     EXPECT_EQ(child.ExitCode(), 7);
-    EXPECT_EQ(home.Read("args.txt"), "two words|plain||q\"uote|");
-}
+    EXPECT_EQ(home.Read("out"), "two words|plain||q\"uote|");
 
-TEST(ChildProcessRun, PollingReapsTheChildAndGivesItsExitCode) {
-    ChildProcess child = RunProcess("/bin/sh -c \"read line; exit 3\"");
-    ASSERT_TRUE(child.IsStarted());
-    // Its input is /dev/null, so "read" returns at once instead of waiting.
+    // Without input given, standard input is /dev/null: "read" returns at once.
+    child = RunProcess("/bin/sh -c \"read line; exit 3\"");
     while (IsProcessRunning(child))
         ::usleep(1000);
     EXPECT_EQ(child.ExitCode(), 3);
     EXPECT_EQ(child.Pid(), -1);
 }
 
+TEST(ChildProcessRun, TheChildReadsItsInputWholeAndThenItsEnd) {
+    TempHome home;
+    std::string full = std::string("pass word\n\"q\" /P:x") + '\0';
+    full += std::string(kMaxChildInput - full.size(), 'z');
+    for (const std::string& input : {std::string(), std::string("-"), full}) {
+        ChildProcess child = RunProcess("/bin/sh -c \"cat > '" + home.File("in") + "'\"", input);
+        ASSERT_TRUE(child.IsStarted());
+        child.Wait();
+        EXPECT_EQ(child.ExitCode(), 0);
+        EXPECT_EQ(home.Read("in"), input);
+    }
+    // A child that never reads its input does no harm (no SIGPIPE, no wait).
+    ChildProcess deaf = RunProcess("/bin/true", full);
+    deaf.Wait();
+    EXPECT_EQ(deaf.ExitCode(), 0);
+    EXPECT_FALSE(RunProcess("/bin/true", full + "z").IsStarted());
+}
+
 TEST(ChildProcessRun, MissingOrEmptyProgramDoesNotStart) {
-    EXPECT_FALSE(RunProcess("/nonexistent/tool /q").IsStarted());
-    EXPECT_FALSE(RunProcess("tidevault-no-such-tool-on-path").IsStarted());
-    EXPECT_FALSE(RunProcess("").IsStarted());
-    EXPECT_FALSE(RunProcess("\"\" x").IsStarted());
-    ChildProcess none;
-    EXPECT_FALSE(IsProcessRunning(none));
-    EXPECT_EQ(none.ExitCode(), -1);
+    for (const char* line : {"/nonexistent/tool /q", "tidevault-no-such-tool", "", "\"\" x"})
+        EXPECT_FALSE(RunProcess(line).IsStarted()) << line;
 }
 
 TEST(ChildProcessRun, AChildStillRunningIsKilledAndReapedWithItsOwner) {
     pid_t pid = -1;
     {
         ChildProcess child = RunProcess("sleep 30");
-        ASSERT_TRUE(child.IsStarted());
         pid = child.Pid();
         ASSERT_GT(pid, 0);
-        EXPECT_TRUE(child.IsRunning());
         // A moved-to owner takes over the duty.
         ChildProcess owner = std::move(child);
         EXPECT_FALSE(child.IsRunning());
@@ -97,10 +91,9 @@ TEST(ChildProcessRun, AChildStillRunningIsKilledAndReapedWithItsOwner) {
         EXPECT_FALSE(owner.Start("sleep 1")); // one process per object
     }
     // Reaped, not a zombie: the id is gone.
-    EXPECT_FALSE(ProcessExists(pid));
+    EXPECT_TRUE(::kill(pid, 0) != 0 && errno == ESRCH);
 
     ChildProcess killed = RunProcess("sleep 30");
-    ASSERT_TRUE(killed.IsStarted());
     killed.Kill();
     EXPECT_FALSE(killed.IsRunning());
     EXPECT_EQ(killed.ExitCode(), -1); // a signal, not an exit status

@@ -1,5 +1,7 @@
 #include "app/bfish/BfishCipher.h"
 
+#include "platform/UniqueFd.h"
+
 #include <sodium.h>
 
 #include <array>
@@ -44,36 +46,6 @@ std::string ErrnoText(int error) {
     return std::strerror(error);
 }
 
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
-
 // Key material never outlives its use.
 struct SecretKey {
     std::array<unsigned char, kKeyBytes> bytes{};
@@ -105,53 +77,18 @@ private:
     std::vector<unsigned char> bytes_;
 };
 
-// Fills `data` up to `size` bytes, stopping early only at the end of the file.
-// Returns the count read, or -1 with errno set.
-std::int64_t ReadFull(int fd, unsigned char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
-bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool InitSodium() {
     return sodium_init() >= 0;
 }
 
 bool OpenInput(const std::string& path, UniqueFd& fd, std::string& error) {
     fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
+    if (!fd.valid()) {
         error = "cannot open input " + Quoted(path) + ": " + ErrnoText(errno);
         return false;
     }
     struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0) {
+    if (::fstat(fd.get(), &info) != 0) {
         error = "cannot read input " + Quoted(path) + ": " + ErrnoText(errno);
         return false;
     }
@@ -185,7 +122,7 @@ public:
         : output_(std::move(output)), folder_(FolderOf(output_)) {}
     ~PendingOutput() {
         if (!committed_ && !tempPath_.empty()) {
-            fd_.Reset();
+            fd_.reset();
             ::unlink(tempPath_.c_str());
         }
     }
@@ -195,7 +132,7 @@ public:
     bool Open(std::string& error) {
         std::string pattern = folder_ + "/.bfish-XXXXXX";
         fd_ = UniqueFd(::mkostemp(pattern.data(), O_CLOEXEC)); // creates with mode 0600
-        if (!fd_.Valid()) {
+        if (!fd_.valid()) {
             error =
                 "cannot create a temporary file in " + Quoted(folder_) + ": " + ErrnoText(errno);
             return false;
@@ -205,7 +142,7 @@ public:
     }
 
     bool Write(const unsigned char* data, std::size_t size, std::string& error) {
-        if (!WriteAll(fd_.Get(), data, size)) {
+        if (!WriteAll(fd_.get(), data, size)) {
             error = WriteError();
             return false;
         }
@@ -213,12 +150,12 @@ public:
     }
 
     bool Commit(std::string& error) {
-        if (::fsync(fd_.Get()) != 0) {
+        if (::fsync(fd_.get()) != 0) {
             error = WriteError();
             return false;
         }
         // close() can be the first to report a failed write on network file systems.
-        if (::close(fd_.Release()) != 0) {
+        if (::close(fd_.release()) != 0) {
             error = WriteError();
             return false;
         }
@@ -239,8 +176,8 @@ private:
     // Makes the rename durable; the output is already complete, so failure here is not one.
     void SyncFolder() const {
         UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.Valid()) {
-            ::fsync(folder.Get());
+        if (folder.valid()) {
+            ::fsync(folder.get());
         }
     }
 
@@ -292,7 +229,7 @@ CipherResult Encrypt(const std::string& input, const std::string& output,
     Buffer plain(kChunkSize);
     Buffer sealed(kSealedChunkSize);
     for (;;) {
-        const std::int64_t got = ReadFull(in.Get(), plain.Data(), kChunkSize);
+        const std::int64_t got = ReadFull(in.get(), plain.Data(), kChunkSize);
         if (got < 0) {
             return Fail(ReadError(input));
         }
@@ -330,7 +267,7 @@ CipherResult Decrypt(const std::string& input, const std::string& output,
     }
 
     std::array<unsigned char, kFileHeaderBytes> header{};
-    const std::int64_t headerSize = ReadFull(in.Get(), header.data(), header.size());
+    const std::int64_t headerSize = ReadFull(in.get(), header.data(), header.size());
     if (headerSize < 0) {
         return Fail(ReadError(input));
     }
@@ -364,7 +301,7 @@ CipherResult Decrypt(const std::string& input, const std::string& output,
     Buffer sealed(kSealedChunkSize);
     Buffer plain(kChunkSize);
     for (std::int64_t chunk = 0;; ++chunk) {
-        const std::int64_t got = ReadFull(in.Get(), sealed.Data(), kSealedChunkSize);
+        const std::int64_t got = ReadFull(in.get(), sealed.Data(), kSealedChunkSize);
         if (got < 0) {
             return Fail(ReadError(input));
         }
@@ -396,7 +333,7 @@ CipherResult Decrypt(const std::string& input, const std::string& output,
         }
     }
     unsigned char extra = 0;
-    const std::int64_t trailing = ReadFull(in.Get(), &extra, 1);
+    const std::int64_t trailing = ReadFull(in.get(), &extra, 1);
     if (trailing < 0) {
         return Fail(ReadError(input));
     }

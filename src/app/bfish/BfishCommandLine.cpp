@@ -2,8 +2,13 @@
 
 #include "app/bfish/BfishCipher.h"
 
+#include "platform/UniqueFd.h"
+
 #include <sodium.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <utility>
 
@@ -31,6 +36,26 @@ ParseResult Refuse(std::string error) {
     ParseResult result;
     result.error = std::move(error);
     return result;
+}
+
+// The whole input, unchanged; false with `error` set when it cannot be read
+// or is too long to be a password.
+bool ReadPassword(int fd, std::string& password, std::string& error) {
+    // Sized once, so no copy of the password is left behind by a reallocation.
+    password.assign(kMaxInputPassword + 1, '\0');
+    const std::int64_t got = ReadFull(fd, password.data(), password.size());
+    if (got < 0) {
+        error =
+            std::string("cannot read the password from standard input: ") + std::strerror(errno);
+        return false;
+    }
+    if (static_cast<std::size_t>(got) > kMaxInputPassword) {
+        error = "the password on standard input is longer than " +
+                std::to_string(kMaxInputPassword) + " bytes";
+        return false;
+    }
+    password.resize(static_cast<std::size_t>(got));
+    return true;
 }
 
 } // namespace
@@ -70,6 +95,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 options.password += ' ';
                 options.password += args[++i];
             }
+            options.passwordFromInput = options.password == "-";
             havePassword = true;
             afterPassword = true;
         } else if (IsFlag(arg, 'e')) {
@@ -112,16 +138,24 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "usage: bfish /i:INPUT /o:OUTPUT /P:PASSWORD (/e | /d) [/q]\n"
            "  /e encrypts INPUT into OUTPUT, /d decrypts it; /q runs without questions.\n"
+           "  /P:- reads the password from standard input, every byte of it (a final\n"
+           "  newline too), so it never shows in the process list.\n"
            "  OUTPUT is replaced only when the whole result is written and verified.\n";
 }
 
-int RunTool(const std::vector<std::string>& args, std::ostream& err) {
+int RunTool(const std::vector<std::string>& args, std::ostream& err, int passwordInput) {
     ParseResult parsed = ParseArguments(args);
     if (!parsed.ok) {
         err << "bfish: " << parsed.error << '\n' << UsageText();
         return kExitUsage;
     }
     Options& options = parsed.options;
+    std::string error;
+    if (options.passwordFromInput && !ReadPassword(passwordInput, options.password, error)) {
+        sodium_memzero(options.password.data(), options.password.size());
+        err << "bfish: " << error << '\n';
+        return kExitFailure;
+    }
     const CipherResult result = options.mode == Mode::Encrypt
                                     ? Encrypt(options.input, options.output, options.password)
                                     : Decrypt(options.input, options.output, options.password);
