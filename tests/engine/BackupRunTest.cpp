@@ -1,11 +1,13 @@
 #include "engine/BackupRun.h"
 #include "core/Globals.h"
+#include "core/RunControl.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
-#include "support/RunFixture.h"
+#include "support/ProgramFolderSetup.h"
 
 #include <functional>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -16,19 +18,38 @@ class BackupRun : public RunFixture {
 protected:
     void SetUp() override {
         RunFixture::SetUp();
-        PutSourceFiles();
+        PutSource("docs/a.txt", "alpha");
+        PutSource("docs/sub/b.txt", std::string(300000, 'b'));
+        PutSource("docs/empty.dat", "");
+        PutSource("notes.txt", "single file source");
     }
-    JobOptions Plain() { return {.archived = false, .sources = {"docs/", "notes.txt"}}; }
-    JobOptions Incremental() { return {.incremental = true, .sources = {"docs/", "notes.txt"}}; }
+    std::shared_ptr<clsBackup> Plain(const std::string& name) {
+        auto job = AddJob(name, {"docs/", "notes.txt"});
+        job->archived = false;
+        return job;
+    }
+    std::shared_ptr<clsBackup> Incremental(const std::string& name, const std::string& pw = "") {
+        auto job = AddJob(name, {"docs/", "notes.txt"});
+        job->bIncremental = true;
+        job->Protected = !pw.empty();
+        job->password = pw;
+        return job;
+    }
     std::string Mirrored(const std::string& relative) {
         return destination.Read(source.File(relative).substr(1));
+    }
+    std::vector<std::string> SessionStamps(const std::string& name) {
+        std::set<std::string> stamps;
+        for (const clsRestoreFileData& r : DestinationIndex(name))
+            stamps.insert(r.dSession.Format("yyyyMMddHHmmss"));
+        return {stamps.begin(), stamps.end()};
     }
 };
 
 } // namespace
 
 TEST_F(BackupRun, PlainCopyMirrorsTheSourceTreeAndRecordsSuccess) {
-    AddJob("Docs", Plain());
+    Plain("Docs");
     const auto job = Run("Docs");
     EXPECT_EQ(job->enumStatus, kStatusFinished);
     EXPECT_EQ(job->lastOK, At(10, 0));
@@ -41,7 +62,7 @@ TEST_F(BackupRun, PlainCopyMirrorsTheSourceTreeAndRecordsSuccess) {
     for (const char* line :
          {"*   Backup files stored:  4", "*   Not stored:   0", "*   Total backup files count: 4",
           "Backup of Docs finished succesfully!"})
-        EXPECT_TRUE(Logged(line)) << line;
+        EXPECT_TRUE(host.Logged(line)) << line;
     EXPECT_NE(host.statusTexts.back().find("Backup Docs terminated normally at "),
               std::string::npos);
     EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
@@ -50,7 +71,7 @@ TEST_F(BackupRun, PlainCopyMirrorsTheSourceTreeAndRecordsSuccess) {
 }
 
 TEST_F(BackupRun, RefusedStartsChangeNoJobAndTouchNoTimer) {
-    const auto job = AddJob("Docs", Plain());
+    const auto job = Plain("Docs");
     const struct {
         const char* name;
         std::function<void()> situation;
@@ -64,7 +85,7 @@ TEST_F(BackupRun, RefusedStartsChangeNoJobAndTouchNoTimer) {
         host.activity.clear();
         c.situation();
         RunBackup(c.name);
-        EXPECT_TRUE(Logged(c.logged)) << c.logged;
+        EXPECT_TRUE(host.Logged(c.logged)) << c.logged;
         EXPECT_EQ(job->enumStatus, kStatusNeverRun) << c.logged;
         gBackupRunning = false;
         gRestoreHoldsStaging = false;
@@ -76,18 +97,17 @@ TEST_F(BackupRun, RefusedStartsChangeNoJobAndTouchNoTimer) {
 TEST_F(BackupRun, ArchivedJobNamedAfterAFolderOfTheProgramFolderDeliversIntoTheDestination) {
     // The staging folder's path holds "<name>/", which once steered delivery into a subfolder.
     const std::string name = FileNameOf(home.Path());
-    AddJob(name, {.sources = {"docs/", "notes.txt"}});
+    AddJob(name, {"docs/", "notes.txt"});
     EXPECT_EQ(Run(name)->enumStatus, kStatusFinished);
     EXPECT_TRUE(FileExists(destination.File(name + ".darc")));
     EXPECT_EQ(DestinationIndex(name).size(), 4u);
     EXPECT_EQ(ListFileNames(destination.Path()).size(), 2u);
     EXPECT_TRUE(ListFileNames(home.File("temp")).empty());
-    EXPECT_TRUE(Logged("4-4"));
-    EXPECT_TRUE(Logged("*   Backup files stored:  2"));
+    EXPECT_TRUE(host.Logged("4-4"));
 }
 
 TEST_F(BackupRun, IncrementalRunsStoreOnlyNewAndRewrittenFilesAndAppendSessions) {
-    AddJob("Inc", Incremental());
+    Incremental("Inc");
     ASSERT_EQ(Run("Inc")->enumStatus, kStatusFinished); // no index yet: everything
     EXPECT_TRUE(FileExists(destination.File("Inc202612051000.darc")));
     ASSERT_EQ(DestinationIndex("Inc").size(), 4u);
@@ -95,7 +115,7 @@ TEST_F(BackupRun, IncrementalRunsStoreOnlyNewAndRewrittenFilesAndAppendSessions)
     SetClockOverride(At(11, 0));
     host.activity.clear();
     EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
-    EXPECT_TRUE(Logged("No files were found for backup!"));
+    EXPECT_TRUE(host.Logged("No files were found for backup!"));
     EXPECT_EQ(DestinationIndex("Inc").size(), 4u);
 
     // Same size, new write time; and a new file.
@@ -114,7 +134,7 @@ TEST_F(BackupRun, IncrementalRunsStoreOnlyNewAndRewrittenFilesAndAppendSessions)
 }
 
 TEST_F(BackupRun, RunsWithinOneSecondGetTheirOwnVolumeAndSessionStamp) {
-    AddJob("Inc", Incremental());
+    Incremental("Inc");
     Run("Inc");
     const std::string first = destination.Read("Inc202612051000.darc");
     PutSource("docs/new.txt", "later that second");
@@ -125,16 +145,14 @@ TEST_F(BackupRun, RunsWithinOneSecondGetTheirOwnVolumeAndSessionStamp) {
 }
 
 TEST_F(BackupRun, ProtectedArchiveIsEncryptedAndItsIndexStillDrivesIncrementalRuns) {
-    JobOptions options = Incremental();
-    options.password = "correct horse";
-    AddJob("Safe", options);
+    Incremental("Safe", "correct horse");
     ASSERT_EQ(Run("Safe")->enumStatus, kStatusFinished);
     EXPECT_EQ(destination.Read("Safe.fs").find("fname="), std::string::npos);
     EXPECT_EQ(source.Read("notes.txt"), "single file source");
     SetClockOverride(At(11, 0));
     host.activity.clear();
     EXPECT_EQ(Run("Safe")->enumStatus, kStatusFinished);
-    EXPECT_TRUE(Logged("No files were found for backup!"));
+    EXPECT_TRUE(host.Logged("No files were found for backup!"));
 }
 
 TEST_F(BackupRun, AnIndexThatCannotBeReadStopsTheRunAndStaysAsItWas) {
@@ -156,15 +174,15 @@ TEST_F(BackupRun, AnIndexThatCannotBeReadStopsTheRunAndStaysAsItWas) {
          "cannot be copied"},
     };
     for (const auto& c : cases) {
-        const auto job = AddJob(c.situation, Incremental());
+        const auto job = Incremental(c.situation);
         c.spoil(*job);
         const std::string before = destination.Read(job->sName + ".fs");
         const std::size_t files = ListFileNames(destination.Path()).size();
         PutSource("docs/a.txt", "changed", 1700000900);
         host.activity.clear();
         EXPECT_EQ(Run(job->sName)->enumStatus, kStatusFailed) << c.situation;
-        EXPECT_TRUE(Logged("The index of the earlier backups cannot be read")) << c.situation;
-        EXPECT_TRUE(Logged(c.cause)) << c.situation;
+        EXPECT_TRUE(host.Logged("The index of the earlier backups cannot be read")) << c.situation;
+        EXPECT_TRUE(host.Logged(c.cause)) << c.situation;
         EXPECT_EQ(destination.Read(job->sName + ".fs"), before) << c.situation;
         EXPECT_EQ(ListFileNames(destination.Path()).size(), files) << c.situation;
         EXPECT_TRUE(ListFileNames(home.File("temp")).empty()) << c.situation;
@@ -175,10 +193,10 @@ TEST_F(BackupRun, AStagingFolderThatCannotTakeTheArchiveFailsTheRun) {
     // A folder in the way of the volume, then of the index.
     for (const char* blocked : {"Inc202612051000.darc", "Inc.fs"}) {
         CreateFolderPath(home.File("temp/") + blocked);
-        AddJob("Inc", Incremental());
+        Incremental("Inc");
         host.activity.clear();
         EXPECT_EQ(Run("Inc")->enumStatus, kStatusFailed) << blocked;
-        EXPECT_TRUE(Logged("The staging folder " + home.File("temp"))) << blocked;
+        EXPECT_TRUE(host.Logged("The staging folder " + home.File("temp"))) << blocked;
         EXPECT_FALSE(FileExists(destination.File("Inc.fs"))) << blocked;
         ::rmdir(home.File("temp/" + std::string(blocked)).c_str());
         gBackups.clear();
@@ -188,10 +206,10 @@ TEST_F(BackupRun, AStagingFolderThatCannotTakeTheArchiveFailsTheRun) {
 TEST_F(BackupRun, NamesTheIndexCannotHoldAreReportedAndCountAsNotStored) {
     for (const char* odd : {"docs/bar|in name", "docs/line\nbreak", "docs/carriage\rreturn"})
         PutSource(odd, "odd");
-    AddJob("Odd", {.sources = {"docs/"}});
+    AddJob("Odd");
     EXPECT_EQ(Run("Odd")->enumStatus, kStatusFailed);
-    EXPECT_TRUE(Logged(source.File("docs/line\\nbreak") + " is not stored: its name holds"));
-    EXPECT_TRUE(Logged("*   Not stored:   3"));
+    EXPECT_TRUE(host.Logged(source.File("docs/line\\nbreak") + " is not stored: its name holds"));
+    EXPECT_TRUE(host.Logged("*   Not stored:   3"));
     EXPECT_EQ(DestinationIndex("Odd").size(), 3u); // the three ordinary files
 }
 
@@ -203,10 +221,10 @@ TEST_F(BackupRun, ARuntimeErrorEndsTheRunAsFailedAndFreesTheScheduler) {
                  {"std::bad_alloc", [] { throw std::bad_alloc(); }}};
     for (const auto& c : cases) {
         gBackups.clear();
-        AddJob("Docs", Plain());
+        Plain("Docs");
         host.timerStates.clear();
         host.onYield = [&] {
-            if (ShowedProgress("Copy files to destination")) {
+            if (host.ShowedProgress("Copy files to destination")) {
                 host.onYield = nullptr;
                 c.raise();
             }
@@ -215,13 +233,13 @@ TEST_F(BackupRun, ARuntimeErrorEndsTheRunAsFailedAndFreesTheScheduler) {
         EXPECT_EQ(FindBackup("Docs")->enumStatus, kStatusFailed) << c.what;
         EXPECT_FALSE(gBackupRunning) << c.what;
         EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true})) << c.what;
-        EXPECT_TRUE(Logged("Backup of Docs failed!")) << c.what;
+        EXPECT_TRUE(host.Logged("Backup of Docs failed!")) << c.what;
         EXPECT_NE(home.Read("backups.ini").find("Status=2"), std::string::npos) << c.what;
     }
 }
 
 TEST_F(BackupRun, TheRunWorksOnItsOwnCopyAndReportsToTheJobOfItsName) {
-    auto listed = AddJob("Docs", Plain());
+    auto listed = Plain("Docs");
     TempHome elsewhere;
     host.onYield = [&] {
         // An editor changes the job while it runs, then a window replaces it.
@@ -240,53 +258,61 @@ TEST_F(BackupRun, TheRunWorksOnItsOwnCopyAndReportsToTheJobOfItsName) {
 }
 
 TEST_F(BackupRun, ProtectedPlainCopyEncryptsTheDeliveredCopyNeverTheSource) {
-    JobOptions options = Plain();
-    options.password = "pw";
-    AddJob("SafeCopy", options);
+    const auto job = Plain("SafeCopy");
+    job->Protected = true;
+    job->password = "pw";
     ASSERT_EQ(Run("SafeCopy")->enumStatus, kStatusFinished);
     EXPECT_EQ(source.Read("docs/a.txt"), "alpha");
-    EXPECT_NE(Mirrored("docs/a.txt"), "alpha");
-    EXPECT_GT(Mirrored("docs/a.txt").size(), 5u);
+    EXPECT_GT(Mirrored("docs/a.txt").size(), 5u); // encrypted, so no longer "alpha"
 }
 
-TEST_F(BackupRun, CancelDuringDeliveryEndsAborted) {
-    AddJob("Docs", Plain());
+TEST_F(BackupRun, ACancelledRunCountsAsRunningUntilItHasReturned) {
+    Plain("Docs");
+    Plain("Other");
+    bool activeWhileUnwinding = false;
     host.onYield = [&] {
-        if (ShowedProgress("Copy files to destination"))
-            gAbort = true;
+        if (!host.ShowedProgress("Copy files to destination"))
+            return;
+        host.onYield = nullptr;
+        RequestCancel();
+        RunBackup("Other"); // a timer tick while the run unwinds
+        activeWhileUnwinding = IsRunActive();
     };
     EXPECT_EQ(Run("Docs")->enumStatus, kStatusAborted);
     EXPECT_EQ(host.statusTexts.back(), "Backup aborted by user!");
-    EXPECT_FALSE(gBackupRunning);
-    EXPECT_EQ(host.timerStates.back(), true);
+    EXPECT_TRUE(host.Logged("Backup process pending!"));
+    EXPECT_EQ(FindBackup("Other")->enumStatus, kStatusNeverRun);
+    EXPECT_TRUE(activeWhileUnwinding);
+    EXPECT_FALSE(IsRunActive());
+    EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
 }
 
 TEST_F(BackupRun, AFailedCopyIsCountedAndFailsTheRun) {
-    AddJob("Docs", Plain())->AddFile({.sPath = source.File("missing.txt"), .bForD = 0});
+    Plain("Docs")->AddFile({.sPath = source.File("missing.txt"), .bForD = 0});
     EXPECT_EQ(Run("Docs")->enumStatus, kStatusFailed);
-    EXPECT_TRUE(Logged("*   Not stored:   1"));
-    EXPECT_TRUE(Logged("Backup of Docs failed!"));
+    EXPECT_TRUE(host.Logged("*   Not stored:   1"));
+    EXPECT_TRUE(host.Logged("Backup of Docs failed!"));
 }
 
 TEST_F(BackupRun, NoFilesIsAFinishedRun) {
     CreateFolderPath(source.File("nothing"));
-    AddJob("Empty", {.archived = false, .sources = {"nothing/"}});
+    AddJob("Empty", {"nothing/"})->archived = false;
     const auto job = Run("Empty");
     EXPECT_EQ(job->enumStatus, kStatusFinished);
     EXPECT_EQ(job->lastOK, At(10, 0));
-    EXPECT_TRUE(Logged("No files were found for backup!"));
+    EXPECT_TRUE(host.Logged("No files were found for backup!"));
 }
 
 TEST_F(BackupRun, FullDestinationFailsTheRunAndCountsWhatDidNotFit) {
     TempHome small;
     if (::mount("tmpfs", small.Path().c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount a small file system here";
-    AddJob("Big", Plain())->sDestinationDir = small.Path() + "/dest";
+    Plain("Big")->sDestinationDir = small.Path() + "/dest";
     const auto job = Run("Big");
     ::umount(small.Path().c_str());
     EXPECT_EQ(job->enumStatus, kStatusFailed);
-    EXPECT_TRUE(Logged("Backup media is full! Cannot continue!"));
-    EXPECT_FALSE(Logged("*   Not stored:   0"));
+    EXPECT_TRUE(host.Logged("Backup media is full! Cannot continue!"));
+    EXPECT_FALSE(host.Logged("*   Not stored:   0"));
     ASSERT_FALSE(host.boxes.empty());
     EXPECT_EQ(host.boxes.front().icon, MsgIcon::Critical);
 }
