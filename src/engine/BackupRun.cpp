@@ -193,7 +193,7 @@ private:
     }
 
     Step Archive() {
-        const ArchiveResult made = CreateBackupArchive(job_, list_, previous_);
+        const ArchiveResult made = CreateBackupArchive(job_, list_, previous_, destination_);
         notStored_ += made.refusedNames;
         switch (made.outcome) {
         case ArchiveResult::Done:

@@ -17,24 +17,25 @@
 namespace {
 
 bool VolumeNameTaken(const std::string& base, const std::vector<clsRestoreFileData>& previous,
-                     const std::string& destination) {
+                     const DestinationFiles& destination) {
     for (const clsRestoreFileData& r : previous) {
         for (const std::string* name : {&r.arcStart, &r.arcEnd}) {
             if (*name == base || name->rfind(base + "-", 0) == 0)
                 return true;
         }
     }
-    return FileExists(JoinPath(destination, base + ".darc"));
+    return destination.Holds(base + ".darc");
 }
 
 // Two incremental runs within one minute would otherwise both be named after
 // that minute, and the second would overwrite a volume the index still needs.
 std::string IncrementalArchiveName(const clsBackup& job,
-                                   const std::vector<clsRestoreFileData>& previous) {
+                                   const std::vector<clsRestoreFileData>& previous,
+                                   const DestinationFiles& destination) {
     DateTime moment = ClockNow();
     for (int minutes = 0; minutes < 60 * 24 * 366; ++minutes) {
         const std::string name = job.sName + moment.Format("yyyyMMddHHmm");
-        if (!VolumeNameTaken(name, previous, job.destFTP ? std::string() : job.sDestinationDir))
+        if (!VolumeNameTaken(name, previous, destination))
             return name;
         moment = moment.AddSeconds(60);
     }
@@ -88,11 +89,13 @@ FileList DeliveryList(const clsArchive& archive, const std::string& jobName) {
 } // namespace
 
 ArchiveResult CreateBackupArchive(clsBackup& job, FileList& list,
-                                  const std::vector<clsRestoreFileData>& previous) {
+                                  const std::vector<clsRestoreFileData>& previous,
+                                  const DestinationFiles& destination) {
     ArchiveResult result;
     clsArchive archive;
     archive.dSessionDate = FreeSessionStamp(previous);
-    archive.sArcfName = job.bIncremental ? IncrementalArchiveName(job, previous) : job.sName;
+    archive.sArcfName =
+        job.bIncremental ? IncrementalArchiveName(job, previous, destination) : job.sName;
     archive.NewArchive(job.sName, !job.bIncremental, job.bZipped, job.ttlsize);
     archive.bSplit = job.archived;
     archive.splitSize = job.splitSize;

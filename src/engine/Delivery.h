@@ -21,9 +21,11 @@ struct ArchiveResult {
 // Packs the listed files into volumes in the staging folder and replaces the
 // list by the volumes followed by the index. `previous` holds the records of
 // the index being continued: an incremental archive takes neither a volume
-// name nor a session stamp that one of them uses.
+// name nor a session stamp that one of them uses, nor the name of a volume
+// the destination already holds.
 ArchiveResult CreateBackupArchive(clsBackup& job, FileList& list,
-                                  const std::vector<clsRestoreFileData>& previous);
+                                  const std::vector<clsRestoreFileData>& previous,
+                                  const DestinationFiles& destination);
 
 // Empties the staging folder (files only).
 void ClearTempFolder();

@@ -101,6 +101,10 @@ void DestinationFiles::Close() {
     }
 }
 
+bool DestinationFiles::Holds(const std::string& name) const {
+    return !job_.destFTP && FileExists(JoinPath(job_.sDestinationDir, name));
+}
+
 DestinationFiles::Fetched DestinationFiles::Fetch(const std::string& name, Placement placement) {
     const std::string staged = JoinPath(TempFolder(), name);
     CreateFolderPath(TempFolder());

@@ -46,6 +46,10 @@ public:
     // file is encrypted on a staging copy unless it already lives in staging.
     Stored Store(const clsDskFile& file);
 
+    // Whether a local destination folder holds a file of that name; a remote
+    // one is not asked (false).
+    bool Holds(const std::string& name) const;
+
     // Logs in to an FTP destination if not yet connected; true for a local one.
     bool Connect();
     // Ends the FTP session; for a local destination puts what was stored on the disk.

@@ -26,10 +26,7 @@ protected:
         root = home.File("src");
         MakeFolder(root);
     }
-    void TearDown() override {
-        gBackupRunning = gAbort = gPaused = gQuitting = false;
-        ReleaseProgramFolder();
-    }
+    void TearDown() override { ReleaseProgramFolder(); }
 
     static void MakeFolder(const std::string& path) {
         ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path << ": " << std::strerror(errno);

@@ -14,14 +14,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// A temporary program folder ready for runs and restores: English texts, no
-// jobs, the run flags clear, temp/, Languages/ and the built bin/bfish in place.
+inline void ClearRunFlags() {
+    for (volatile bool* flag :
+         {&gBackupRunning, &gAbort, &gPaused, &gSkipRequest, &gQuitting, &gRestoreHoldsStaging})
+        *flag = false;
+}
+
+// A program folder for runs and restores: English, no jobs, temp/, Languages/, bin/bfish.
 inline void PrepareProgramFolder(const TempHome& home) {
     SetProgramFolder(home.Path());
     LoadMessageCatalogue("");
     gIniFile = home.File("backups.ini");
     gBackups.clear();
-    gBackupRunning = gAbort = gPaused = gSkipRequest = gQuitting = gRestoreHoldsStaging = false;
+    ClearRunFlags();
     CreateFolderPath(home.File("temp"));
     CreateFolderPath(home.File("bin"));
     ::symlink(TIDEVAULT_BUILD_DIR "/bin/bfish", home.File("bin/bfish").c_str());
@@ -30,6 +35,7 @@ inline void PrepareProgramFolder(const TempHome& home) {
 
 inline void ReleaseProgramFolder() {
     gBackups.clear();
+    ClearRunFlags();
     SetClockOverride(std::nullopt);
     SetProgramFolder("");
 }

@@ -7,11 +7,10 @@
 #include <fstream>
 #include <stdexcept>
 
-TempHome::TempHome() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tidevault-test-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr)
+TempHome::TempHome()
+    : path_((std::filesystem::temp_directory_path() / "tidevault-test-XXXXXX").string()) {
+    if (::mkdtemp(path_.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
 }
 
 TempHome::~TempHome() {

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-// The tests' host: records everything the engine shows and answers message
-// boxes from a script, so no test ever waits for a click.
+// Records everything the engine shows; answers message boxes from a script.
 class TestHost final : public Host {
 public:
     TestHost() { SetHost(this); }
@@ -33,7 +32,6 @@ public:
     std::string folderToPick;
     int yields = 0;
 
-    // Whether an activity line, or a progress entry, holds the text.
     bool Logged(const std::string& text) const { return Holds(activity, text); }
     bool ShowedProgress(const std::string& text) const { return Holds(progress, text); }
 
