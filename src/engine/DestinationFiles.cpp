@@ -137,21 +137,27 @@ DestinationFiles::Fetched DestinationFiles::FetchRemote(const std::string& name,
     RemoveFile(staged);
     if (ftp_.GetFile(remote, staged) == clsFTPConnection::kGetFileDone)
         return Decrypted(staged, remote);
-    // A server may refuse a file it has with 550 too: only a file the folder
-    // does not list is missing.
-    if (ftp_.LastReplyCode() == kNoSuchFile && !ListedRemotely(name))
-        return {Fetched::Missing, "", GetMsg("strMsgFetchMissing", "%d", remote)};
+    // A server may refuse a file it has with 550 too, and in active mode
+    // nothing is downloaded at all: the folder's listing has the last word.
+    const bool refused = ftp_.LastReplyCode() == kNoSuchFile;
+    if (refused || !ftp_.bPassiveMode) {
+        const std::optional<bool> listed = ListedRemotely(name);
+        if (refused ? listed != true : listed == false)
+            return {Fetched::Missing, "", GetMsg("strMsgFetchMissing", "%d", remote)};
+    }
     return {Fetched::Unreadable, "", GetMsg("strMsgFetchDownloadFailed", "%d", remote)};
 }
 
-// False also when the folder cannot be entered (then it holds nothing) or
-// listed (then the 550 is all there is to go by).
-bool DestinationFiles::ListedRemotely(const std::string& name) {
+// Nothing when the folder cannot be listed; a folder that cannot be entered
+// lists nothing.
+std::optional<bool> DestinationFiles::ListedRemotely(const std::string& name) {
     if (!ftp_.ChangeCurrentDirectory(job_.sDestinationDir))
         return false;
     const auto files = ftp_.GetFileList();
-    return files && std::any_of(files->begin(), files->end(),
-                                [&](const clsFTPFile& f) { return f.strName == name; });
+    if (!files)
+        return std::nullopt;
+    return std::any_of(files->begin(), files->end(),
+                       [&](const clsFTPFile& f) { return f.strName == name; });
 }
 
 DestinationFiles::Fetched DestinationFiles::Decrypted(const std::string& staged,

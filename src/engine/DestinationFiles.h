@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include "archive/clsDskFile.h"
@@ -30,10 +31,11 @@ public:
 
     // Fetches the file `name` from the destination folder itself (volumes and
     // the index live there). Missing means the destination has no such file:
-    // locally no file of that name, over FTP a 550 reply to the download with
-    // the name absent from the folder's listing. Anything else that keeps the
-    // bytes from us (no connection, a failed copy or download, a wrong
-    // password) is Unreadable.
+    // locally no file of that name; over FTP a 550 reply to the download that
+    // the folder's listing does not contradict (in active mode, which cannot
+    // download, the listing alone). Anything else that keeps the bytes from
+    // us (no connection, a failed copy or download, a wrong password) is
+    // Unreadable.
     Fetched Fetch(const std::string& name, Placement placement = Placement::Staging);
 
     struct Stored {
@@ -58,7 +60,7 @@ public:
 private:
     Fetched FetchLocal(const std::string& name, const std::string& staged, Placement placement);
     Fetched FetchRemote(const std::string& name, const std::string& staged);
-    bool ListedRemotely(const std::string& name);
+    std::optional<bool> ListedRemotely(const std::string& name);
     Fetched Decrypted(const std::string& staged, const std::string& shownName);
     std::string DestinationFolderFor(const clsDskFile& file) const;
     Stored StoreLocal(const clsDskFile& file, const std::string& from);
