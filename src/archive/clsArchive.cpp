@@ -249,6 +249,7 @@ bool clsArchive::CheckVolumeSplit(clsFile& volume) {
 
 int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     lastErrno_ = 0;
+    stagingFailed_ = false;
     const std::string fullPath = file.path + file.filename;
     if (!IsOpened) {
         WriteLog("ERROR:clsArchive.AddFileToArchive()->Archive closed for operations!");
@@ -294,6 +295,7 @@ int clsArchive::OpenEntry(const clsDskFile& file, Entry& entry) {
     entry.startWasRegistered = IsRegistered(sArcfName);
     if (OpenVolume(entry) != kAddStored) {
         entry.source.fClose();
+        stagingFailed_ = true;
         return kAddCannotOpen;
     }
 
@@ -472,6 +474,8 @@ void clsArchive::Commit(Entry& entry) {
 
 int clsArchive::Fail(Entry& entry, int code, int err, const std::string& what) {
     lastErrno_ = err;
+    // Everything but the source being read lives in the staging folder.
+    stagingFailed_ = what != entry.fullPath;
     LogArchiveError(err, what);
     RollBack(entry);
     return code;

@@ -58,6 +58,9 @@ public:
 
     // errno of the last failed add (ENOSPC: the disk is full), 0 otherwise.
     int LastErrno() const { return lastErrno_; }
+    // The last add failed on the staging folder (a volume or the index could
+    // not be written), not on the file being stored.
+    bool StagingFailed() const { return stagingFailed_; }
 
     // Blocks are read and written in runs of this many bytes (a multiple of
     // every block size), so small blocks do not cost a system call each.
@@ -101,4 +104,5 @@ private:
     bool KeepVolumeOpen() const;
     std::int64_t indexSize_ = 0;
     int lastErrno_ = 0;
+    bool stagingFailed_ = false;
 };

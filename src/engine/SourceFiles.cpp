@@ -1,9 +1,9 @@
 #include "engine/SourceFiles.h"
 
 #include "core/Globals.h"
+#include "core/Progress.h"
 #include "core/Registry.h"
 #include "core/host.h"
-#include "core/Progress.h"
 #include "i18n/Catalogue.h"
 #include "platform/FileTimes.h"
 #include "platform/IniFile.h"

@@ -300,6 +300,7 @@ std::int32_t clsFTPConnection::WaitAnswerFor(std::initializer_list<std::int32_t>
 }
 
 void clsFTPConnection::ClearAnswers() {
+    lastReplyCode_ = Answers.empty() ? 0 : Answers.back().replycode;
     Answers.clear();
 }
 

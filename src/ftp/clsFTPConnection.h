@@ -73,6 +73,9 @@ public:
     std::int32_t WaitAnswer(std::int32_t expected, std::string* replyLine = nullptr,
                             std::int32_t timeoutMs = kDefaultReplyTimeoutMs);
     void ClearAnswers();
+    // The code of the last reply line the latest operation read, 0 for none:
+    // tells "no such file" (550) from other failed downloads.
+    std::int32_t LastReplyCode() const { return lastReplyCode_; }
 
     // Downloads a remote file (passive mode only): kGetFileDone,
     // kGetFileFailed, or kGetFileDeclined when the user chose not to
@@ -115,6 +118,7 @@ private:
     std::optional<std::vector<clsFTPFile>> GetFileListActive();
 
     std::int32_t connectionState_ = 1;
+    std::int32_t lastReplyCode_ = 0;
     std::string serverHost_;
     std::int32_t serverPort_ = 0;
     std::string userName_;

@@ -119,6 +119,22 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgCryptToolSignal", "the encryption tool was ended by a signal"},
     {"strMsgCryptNoOutput", "the encryption tool reported success but wrote no file"},
     {"strMsgCryptKeptIn", "the original data is kept in %d"},
+    {"strMsgRestoreHoldsStaging",
+     "Backup of %d not started: a restore is using the staging folder!"},
+    {"strMsgIndexUnreadable", "FAIL: The index of the earlier backups cannot be read: %r! Nothing "
+                              "was stored and the index is left as it is."},
+    {"strMsgIndexDamaged", "%d holds lines that are no index records"},
+    {"strMsgFetchMissing", "%d does not exist"},
+    {"strMsgFetchCopyFailed", "%d cannot be copied"},
+    {"strMsgFetchDownloadFailed", "the download of %d failed"},
+    {"strMsgFetchNoConnection", "there is no connection to the FTP server %d"},
+    {"strMsgFetchDecryptFailed",
+     "%d cannot be decrypted: the password is wrong or the file is damaged"},
+    {"strMsgStagingFailed", "FAIL: The staging folder %d cannot take the backup archive!"},
+    {"strMsgNameNotStorable",
+     "FAIL: %d is not stored: its name holds \"|\" or a line break, which the index cannot hold!"},
+    {"strMsgRunError", "FAIL: The backup stopped on an unexpected error! %d"},
+    {"strMsgOutOfMemory", "not enough memory"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

@@ -1,150 +1,128 @@
 #include "engine/BackupRun.h"
-#include "archive/ArchiveIndex.h"
 #include "core/Globals.h"
-#include "i18n/Catalogue.h"
-#include "jobs/JobListFile.h"
+#include "core/RunControl.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
-#include "platform/ProgramFolder.h"
 #include "support/ProgramFolderSetup.h"
-#include "support/TempHome.h"
-#include "support/TestHost.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <gtest/gtest.h>
+#include <functional>
+#include <new>
+#include <set>
+#include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-DateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
-    return *DateTime::FromParts(y, mo, d, h, mi, s);
-}
-
-void SetMtime(const std::string& path, std::int64_t seconds) {
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& text) {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
-class BackupRun : public ::testing::Test {
+class BackupRun : public RunFixture {
 protected:
     void SetUp() override {
-        PrepareProgramFolder(home);
-        SetClockOverride(At(2026, 12, 5, 10, 0, 0));
-        source.Write("docs/a.txt", "alpha");
-        source.Write("docs/sub/b.txt", std::string(300000, 'b'));
-        source.Write("docs/empty.dat", "");
-        source.Write("notes.txt", "single file source");
-        for (const char* f : {"docs/a.txt", "docs/sub/b.txt", "docs/empty.dat", "notes.txt"})
-            SetMtime(source.File(f), 1700000000);
+        RunFixture::SetUp();
+        PutSource("docs/a.txt", "alpha");
+        PutSource("docs/sub/b.txt", std::string(300000, 'b'));
+        PutSource("docs/empty.dat", "");
+        PutSource("notes.txt", "single file source");
     }
-    void TearDown() override { ReleaseProgramFolder(); }
-
-    std::shared_ptr<clsBackup> AddJob(const std::string& name, bool archived, bool incremental) {
-        auto job = std::make_shared<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = destination.Path();
-        job->archived = archived;
-        job->bIncremental = incremental;
-        job->AddFile({.sPath = source.File("docs"), .bForD = 1});
-        job->AddFile({.sPath = source.File("notes.txt"), .bForD = 0, .dSize = 18});
-        gBackups.push_back(job);
+    std::shared_ptr<clsBackup> Plain(const std::string& name) {
+        auto job = AddJob(name, {"docs/", "notes.txt"});
+        job->archived = false;
         return job;
     }
-
-    std::vector<clsRestoreFileData> DestinationIndex(const std::string& name) {
-        std::vector<clsRestoreFileData> records;
-        EXPECT_TRUE(LoadIndexRecords(destination.File(name + ".fs"), records));
-        return records;
+    std::shared_ptr<clsBackup> Incremental(const std::string& name, const std::string& pw = "") {
+        auto job = AddJob(name, {"docs/", "notes.txt"});
+        job->bIncremental = true;
+        job->Protected = !pw.empty();
+        job->password = pw;
+        return job;
     }
-
-    TempHome home;
-    TempHome source;
-    TempHome destination;
-    TestHost host;
+    std::string Mirrored(const std::string& relative) {
+        return destination.Read(source.File(relative).substr(1));
+    }
+    std::vector<std::string> SessionStamps(const std::string& name) {
+        std::set<std::string> stamps;
+        for (const clsRestoreFileData& r : DestinationIndex(name))
+            stamps.insert(r.dSession.Format("yyyyMMddHHmmss"));
+        return {stamps.begin(), stamps.end()};
+    }
 };
 
 } // namespace
 
 TEST_F(BackupRun, PlainCopyMirrorsTheSourceTreeAndRecordsSuccess) {
-    auto job = AddJob("Docs", false, false);
-    RunBackup("Docs");
+    Plain("Docs");
+    const auto job = Run("Docs");
     EXPECT_EQ(job->enumStatus, kStatusFinished);
-    EXPECT_EQ(job->lastOK, At(2026, 12, 5, 10, 0, 0));
+    EXPECT_EQ(job->lastOK, At(10, 0));
     EXPECT_EQ(job->ttlsize, 5 + 300000 + 0 + 18);
-    EXPECT_EQ(destination.Read(source.Path().substr(1) + "/docs/sub/b.txt"),
-              std::string(300000, 'b'));
-    EXPECT_EQ(destination.Read(source.Path().substr(1) + "/notes.txt"), "single file source");
+    EXPECT_EQ(Mirrored("docs/sub/b.txt"), std::string(300000, 'b'));
+    EXPECT_EQ(Mirrored("notes.txt"), "single file source");
     struct stat st {};
-    ASSERT_EQ(::stat(destination.File(source.Path().substr(1) + "/docs/a.txt").c_str(), &st), 0);
+    ASSERT_EQ(::stat(destination.File(source.File("docs/a.txt").substr(1)).c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1700000000); // times travel with the copy
-    EXPECT_TRUE(Contains(host.activity, "*   Backup files stored:  4"));
-    EXPECT_TRUE(Contains(host.activity, "*   Not stored:   0"));
-    EXPECT_TRUE(Contains(host.activity, "*   Total backup files count: 4"));
-    EXPECT_TRUE(Contains(host.activity, "Backup of Docs finished succesfully!"));
-    EXPECT_TRUE(Contains(host.statusTexts, "Backup Docs terminated normally at "));
-    EXPECT_EQ(host.timerStates.front(), false);
-    EXPECT_EQ(host.timerStates.back(), true);
-    // The job list was saved with the result.
+    for (const char* line :
+         {"*   Backup files stored:  4", "*   Not stored:   0", "*   Total backup files count: 4",
+          "Backup of Docs finished succesfully!"})
+        EXPECT_TRUE(host.Logged(line)) << line;
+    EXPECT_NE(host.statusTexts.back().find("Backup Docs terminated normally at "),
+              std::string::npos);
+    EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
     EXPECT_NE(home.Read("backups.ini").find("Status=1"), std::string::npos);
     EXPECT_FALSE(gBackupRunning);
 }
 
-TEST_F(BackupRun, UnknownNameAndSecondRunChangeNoJob) {
-    auto job = AddJob("Docs", false, false);
-    RunBackup("docs");
-    EXPECT_TRUE(Contains(host.activity, "Backup of docs failed!"));
-    EXPECT_EQ(job->enumStatus, kStatusNeverRun);
-    gBackupRunning = true;
-    host.activity.clear();
-    RunBackup("Docs");
-    EXPECT_EQ(host.activity.size(), 1u);
-    EXPECT_TRUE(Contains(host.activity, "Backup process pending!"));
-    EXPECT_EQ(job->enumStatus, kStatusNeverRun);
-    gBackupRunning = false;
+TEST_F(BackupRun, RefusedStartsChangeNoJobAndTouchNoTimer) {
+    const auto job = Plain("Docs");
+    const struct {
+        const char* name;
+        std::function<void()> situation;
+        const char* logged;
+    } cases[] = {
+        {"docs", [] {}, "Backup of docs failed!"},
+        {"Docs", [] { gBackupRunning = true; }, "Backup process pending!"},
+        {"Docs", [] { gRestoreHoldsStaging = true; }, "a restore is using the staging folder"},
+    };
+    for (const auto& c : cases) {
+        host.activity.clear();
+        c.situation();
+        RunBackup(c.name);
+        EXPECT_TRUE(host.Logged(c.logged)) << c.logged;
+        EXPECT_EQ(job->enumStatus, kStatusNeverRun) << c.logged;
+        gBackupRunning = false;
+        gRestoreHoldsStaging = false;
+    }
+    EXPECT_TRUE(ListFileNames(destination.Path()).empty());
+    EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true})); // the unknown name's run only
 }
 
-TEST_F(BackupRun, ArchivedFullRunDeliversVolumeAndIndexAndEmptiesStaging) {
-    auto job = AddJob("Daily", true, false);
-    RunBackup("Daily");
-    EXPECT_EQ(job->enumStatus, kStatusFinished);
-    EXPECT_TRUE(FileExists(destination.File("Daily.darc")));
-    const auto records = DestinationIndex("Daily");
-    ASSERT_EQ(records.size(), 4u);
+TEST_F(BackupRun, ArchivedJobNamedAfterAFolderOfTheProgramFolderDeliversIntoTheDestination) {
+    // The staging folder's path holds "<name>/", which once steered delivery into a subfolder.
+    const std::string name = FileNameOf(home.Path());
+    AddJob(name, {"docs/", "notes.txt"});
+    EXPECT_EQ(Run(name)->enumStatus, kStatusFinished);
+    EXPECT_TRUE(FileExists(destination.File(name + ".darc")));
+    EXPECT_EQ(DestinationIndex(name).size(), 4u);
+    EXPECT_EQ(ListFileNames(destination.Path()).size(), 2u);
     EXPECT_TRUE(ListFileNames(home.File("temp")).empty());
-    EXPECT_TRUE(Contains(host.activity, "4-4"));
-    EXPECT_TRUE(Contains(host.activity, "*   Backup files stored:  2"));
+    EXPECT_TRUE(host.Logged("4-4"));
 }
 
 TEST_F(BackupRun, IncrementalRunsStoreOnlyNewAndRewrittenFilesAndAppendSessions) {
-    auto job = AddJob("Inc", true, true);
-    RunBackup("Inc");
-    ASSERT_EQ(job->enumStatus, kStatusFinished);
+    Incremental("Inc");
+    ASSERT_EQ(Run("Inc")->enumStatus, kStatusFinished); // no index yet: everything
     EXPECT_TRUE(FileExists(destination.File("Inc202612051000.darc")));
     ASSERT_EQ(DestinationIndex("Inc").size(), 4u);
 
-    // Nothing changed: nothing to store, still a finished run.
-    SetClockOverride(At(2026, 12, 5, 11, 0, 0));
+    SetClockOverride(At(11, 0));
     host.activity.clear();
-    RunBackup("Inc");
-    EXPECT_EQ(job->enumStatus, kStatusFinished);
-    EXPECT_TRUE(Contains(host.activity, "No files were found for backup!"));
+    EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
+    EXPECT_TRUE(host.Logged("No files were found for backup!"));
     EXPECT_EQ(DestinationIndex("Inc").size(), 4u);
 
-    // One file rewritten (same size, new write time), one new file.
-    source.Write("docs/a.txt", "ALPHA");
-    SetMtime(source.File("docs/a.txt"), 1700000500);
-    source.Write("docs/new.txt", "brand new");
-    SetClockOverride(At(2026, 12, 5, 12, 0, 0));
-    RunBackup("Inc");
-    EXPECT_EQ(job->enumStatus, kStatusFinished);
+    // Same size, new write time; and a new file.
+    PutSource("docs/a.txt", "ALPHA", 1700000500);
+    PutSource("docs/new.txt", "brand new");
+    SetClockOverride(At(12, 0));
+    EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
     const auto records = DestinationIndex("Inc");
     ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[4].arcStart, "Inc202612051200");
@@ -152,98 +130,189 @@ TEST_F(BackupRun, IncrementalRunsStoreOnlyNewAndRewrittenFilesAndAppendSessions)
     std::sort(stored.begin(), stored.end());
     EXPECT_EQ(stored,
               (std::vector<std::string>{source.File("docs/a.txt"), source.File("docs/new.txt")}));
-    EXPECT_NE(records[0].dSession, records[4].dSession);
-    EXPECT_TRUE(FileExists(destination.File("Inc202612051000.darc")));
+    EXPECT_EQ(SessionStamps("Inc"), (std::vector<std::string>{"20261205100000", "20261205120000"}));
 }
 
-TEST_F(BackupRun, TwoIncrementalRunsInOneMinuteNeverShareAVolumeName) {
-    auto job = AddJob("Inc", true, true);
-    RunBackup("Inc");
+TEST_F(BackupRun, RunsWithinOneSecondGetTheirOwnVolumeAndSessionStamp) {
+    Incremental("Inc");
+    Run("Inc");
     const std::string first = destination.Read("Inc202612051000.darc");
-    source.Write("docs/new.txt", "later that minute");
-    SetClockOverride(At(2026, 12, 5, 10, 0, 40));
-    RunBackup("Inc");
-    EXPECT_EQ(job->enumStatus, kStatusFinished);
+    PutSource("docs/new.txt", "later that second");
+    EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
     EXPECT_EQ(destination.Read("Inc202612051000.darc"), first);
-    EXPECT_TRUE(FileExists(destination.File("Inc202612051001.darc")));
     EXPECT_EQ(DestinationIndex("Inc").back().arcStart, "Inc202612051001");
+    EXPECT_EQ(SessionStamps("Inc"), (std::vector<std::string>{"20261205100000", "20261205100001"}));
 }
 
 TEST_F(BackupRun, ProtectedArchiveIsEncryptedAndItsIndexStillDrivesIncrementalRuns) {
-    auto job = AddJob("Safe", true, true);
-    job->Protected = true;
-    job->password = "correct horse";
-    RunBackup("Safe");
-    ASSERT_EQ(job->enumStatus, kStatusFinished);
-    const std::string index = destination.Read("Safe.fs");
-    EXPECT_EQ(index.find("fname="), std::string::npos); // not readable without the password
+    Incremental("Safe", "correct horse");
+    ASSERT_EQ(Run("Safe")->enumStatus, kStatusFinished);
+    EXPECT_EQ(destination.Read("Safe.fs").find("fname="), std::string::npos);
     EXPECT_EQ(source.Read("notes.txt"), "single file source");
-    // The next incremental run decrypts the previous index to compare.
-    SetClockOverride(At(2026, 12, 5, 11, 0, 0));
+    SetClockOverride(At(11, 0));
     host.activity.clear();
-    RunBackup("Safe");
-    EXPECT_EQ(job->enumStatus, kStatusFinished);
-    EXPECT_TRUE(Contains(host.activity, "No files were found for backup!"));
+    EXPECT_EQ(Run("Safe")->enumStatus, kStatusFinished);
+    EXPECT_TRUE(host.Logged("No files were found for backup!"));
+}
+
+TEST_F(BackupRun, AnIndexThatCannotBeReadStopsTheRunAndStaysAsItWas) {
+    const struct {
+        const char* situation;
+        std::function<void(clsBackup&)> spoil;
+        const char* cause;
+    } cases[] = {
+        {"password changed",
+         [](clsBackup& job) {
+             job.Protected = true;
+             job.password = "old";
+             RunBackup(job.sName);
+             job.password = "new";
+         },
+         "cannot be decrypted"},
+        {"folder in its place",
+         [&](clsBackup& job) { CreateFolderPath(destination.File(job.sName + ".fs/x")); },
+         "cannot be copied"},
+    };
+    for (const auto& c : cases) {
+        const auto job = Incremental(c.situation);
+        c.spoil(*job);
+        const std::string before = destination.Read(job->sName + ".fs");
+        const std::size_t files = ListFileNames(destination.Path()).size();
+        PutSource("docs/a.txt", "changed", 1700000900);
+        host.activity.clear();
+        EXPECT_EQ(Run(job->sName)->enumStatus, kStatusFailed) << c.situation;
+        EXPECT_TRUE(host.Logged("The index of the earlier backups cannot be read")) << c.situation;
+        EXPECT_TRUE(host.Logged(c.cause)) << c.situation;
+        EXPECT_EQ(destination.Read(job->sName + ".fs"), before) << c.situation;
+        EXPECT_EQ(ListFileNames(destination.Path()).size(), files) << c.situation;
+        EXPECT_TRUE(ListFileNames(home.File("temp")).empty()) << c.situation;
+    }
+}
+
+TEST_F(BackupRun, AStagingFolderThatCannotTakeTheArchiveFailsTheRun) {
+    // A folder in the way of the volume, then of the index.
+    for (const char* blocked : {"Inc202612051000.darc", "Inc.fs"}) {
+        CreateFolderPath(home.File("temp/") + blocked);
+        Incremental("Inc");
+        host.activity.clear();
+        EXPECT_EQ(Run("Inc")->enumStatus, kStatusFailed) << blocked;
+        EXPECT_TRUE(host.Logged("The staging folder " + home.File("temp"))) << blocked;
+        EXPECT_FALSE(FileExists(destination.File("Inc.fs"))) << blocked;
+        ::rmdir(home.File("temp/" + std::string(blocked)).c_str());
+        gBackups.clear();
+    }
+}
+
+TEST_F(BackupRun, NamesTheIndexCannotHoldAreReportedAndCountAsNotStored) {
+    for (const char* odd : {"docs/bar|in name", "docs/line\nbreak", "docs/carriage\rreturn"})
+        PutSource(odd, "odd");
+    AddJob("Odd");
+    EXPECT_EQ(Run("Odd")->enumStatus, kStatusFailed);
+    EXPECT_TRUE(host.Logged(source.File("docs/line\\nbreak") + " is not stored: its name holds"));
+    EXPECT_TRUE(host.Logged("*   Not stored:   3"));
+    EXPECT_EQ(DestinationIndex("Odd").size(), 3u); // the three ordinary files
+}
+
+TEST_F(BackupRun, ARuntimeErrorEndsTheRunAsFailedAndFreesTheScheduler) {
+    const struct {
+        const char* what;
+        std::function<void()> raise;
+    } cases[] = {{"std::runtime_error", [] { throw std::runtime_error("boom"); }},
+                 {"std::bad_alloc", [] { throw std::bad_alloc(); }}};
+    for (const auto& c : cases) {
+        gBackups.clear();
+        Plain("Docs");
+        host.timerStates.clear();
+        host.onYield = [&] {
+            if (host.ShowedProgress("Copy files to destination")) {
+                host.onYield = nullptr;
+                c.raise();
+            }
+        };
+        RunBackup("Docs");
+        EXPECT_EQ(FindBackup("Docs")->enumStatus, kStatusFailed) << c.what;
+        EXPECT_FALSE(gBackupRunning) << c.what;
+        EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true})) << c.what;
+        EXPECT_TRUE(host.Logged("Backup of Docs failed!")) << c.what;
+        EXPECT_NE(home.Read("backups.ini").find("Status=2"), std::string::npos) << c.what;
+    }
+}
+
+TEST_F(BackupRun, TheRunWorksOnItsOwnCopyAndReportsToTheJobOfItsName) {
+    auto listed = Plain("Docs");
+    TempHome elsewhere;
+    host.onYield = [&] {
+        // An editor changes the job while it runs, then a window replaces it.
+        if (host.statusTexts.empty())
+            return;
+        listed->sDestinationDir = elsewhere.Path();
+        listed->Files.clear();
+        gBackups[0] = std::make_shared<clsBackup>(*listed);
+        host.onYield = nullptr;
+    };
+    RunBackup("Docs");
+    EXPECT_EQ(Mirrored("notes.txt"), "single file source");
+    EXPECT_TRUE(ListFileNames(elsewhere.Path()).empty());
+    EXPECT_EQ(gBackups[0]->enumStatus, kStatusFinished);
+    EXPECT_EQ(gBackups[0]->sDestinationDir, elsewhere.Path());
 }
 
 TEST_F(BackupRun, ProtectedPlainCopyEncryptsTheDeliveredCopyNeverTheSource) {
-    auto job = AddJob("SafeCopy", false, false);
+    const auto job = Plain("SafeCopy");
     job->Protected = true;
     job->password = "pw";
-    RunBackup("SafeCopy");
-    ASSERT_EQ(job->enumStatus, kStatusFinished);
+    ASSERT_EQ(Run("SafeCopy")->enumStatus, kStatusFinished);
     EXPECT_EQ(source.Read("docs/a.txt"), "alpha");
-    const std::string delivered = destination.Read(source.Path().substr(1) + "/docs/a.txt");
-    EXPECT_NE(delivered, "alpha");
-    EXPECT_GT(delivered.size(), 5u);
+    EXPECT_GT(Mirrored("docs/a.txt").size(), 5u); // encrypted, so no longer "alpha"
 }
 
-TEST_F(BackupRun, CancelDuringDeliveryEndsAborted) {
-    auto job = AddJob("Docs", false, false);
+TEST_F(BackupRun, ACancelledRunCountsAsRunningUntilItHasReturned) {
+    Plain("Docs");
+    Plain("Other");
+    bool activeWhileUnwinding = false;
     host.onYield = [&] {
-        if (Contains(host.progress, "Copy files to destination"))
-            gAbort = true;
+        if (!host.ShowedProgress("Copy files to destination"))
+            return;
+        host.onYield = nullptr;
+        RequestCancel();
+        RunBackup("Other"); // a timer tick while the run unwinds
+        activeWhileUnwinding = IsRunActive();
     };
-    RunBackup("Docs");
-    EXPECT_EQ(job->enumStatus, kStatusAborted);
-    EXPECT_TRUE(Contains(host.statusTexts, "Backup aborted by user!"));
-    EXPECT_FALSE(gBackupRunning);
-    EXPECT_EQ(host.timerStates.back(), true);
+    EXPECT_EQ(Run("Docs")->enumStatus, kStatusAborted);
+    EXPECT_EQ(host.statusTexts.back(), "Backup aborted by user!");
+    EXPECT_TRUE(host.Logged("Backup process pending!"));
+    EXPECT_EQ(FindBackup("Other")->enumStatus, kStatusNeverRun);
+    EXPECT_TRUE(activeWhileUnwinding);
+    EXPECT_FALSE(IsRunActive());
+    EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
 }
 
 TEST_F(BackupRun, AFailedCopyIsCountedAndFailsTheRun) {
-    auto job = AddJob("Docs", false, false);
-    job->AddFile({.sPath = source.File("missing.txt"), .bForD = 0});
-    RunBackup("Docs");
-    EXPECT_EQ(job->enumStatus, kStatusFailed);
-    EXPECT_TRUE(Contains(host.activity, "*   Not stored:   1"));
-    EXPECT_TRUE(Contains(host.activity, "Backup of Docs failed!"));
+    Plain("Docs")->AddFile({.sPath = source.File("missing.txt"), .bForD = 0});
+    EXPECT_EQ(Run("Docs")->enumStatus, kStatusFailed);
+    EXPECT_TRUE(host.Logged("*   Not stored:   1"));
+    EXPECT_TRUE(host.Logged("Backup of Docs failed!"));
 }
 
 TEST_F(BackupRun, NoFilesIsAFinishedRun) {
-    auto job = std::make_shared<clsBackup>();
-    job->sName = "Empty";
-    job->sDestinationDir = destination.Path();
     CreateFolderPath(source.File("nothing"));
-    job->AddFile({.sPath = source.File("nothing"), .bForD = 1});
-    gBackups.push_back(job);
-    RunBackup("Empty");
+    AddJob("Empty", {"nothing/"})->archived = false;
+    const auto job = Run("Empty");
     EXPECT_EQ(job->enumStatus, kStatusFinished);
-    EXPECT_EQ(job->lastOK, At(2026, 12, 5, 10, 0, 0));
-    EXPECT_TRUE(Contains(host.activity, "No files were found for backup!"));
+    EXPECT_EQ(job->lastOK, At(10, 0));
+    EXPECT_TRUE(host.Logged("No files were found for backup!"));
 }
 
 TEST_F(BackupRun, FullDestinationFailsTheRunAndCountsWhatDidNotFit) {
     TempHome small;
     if (::mount("tmpfs", small.Path().c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount a small file system here";
-    auto job = AddJob("Big", false, false);
-    job->sDestinationDir = small.Path() + "/dest";
-    RunBackup("Big");
+    Plain("Big")->sDestinationDir = small.Path() + "/dest";
+    const auto job = Run("Big");
     ::umount(small.Path().c_str());
     EXPECT_EQ(job->enumStatus, kStatusFailed);
-    EXPECT_TRUE(Contains(host.activity, "Backup media is full! Cannot continue!"));
-    EXPECT_FALSE(Contains(host.activity, "*   Not stored:   0"));
+    EXPECT_TRUE(host.Logged("Backup media is full! Cannot continue!"));
+    EXPECT_FALSE(host.Logged("*   Not stored:   0"));
     ASSERT_FALSE(host.boxes.empty());
     EXPECT_EQ(host.boxes.front().icon, MsgIcon::Critical);
 }

@@ -111,6 +111,19 @@ TEST_P(FtpJob, AnUnreachableServerFailsTheRunAndLosesNothing) {
     EXPECT_NE(home.Read("backups.ini").find("Status=2"), std::string::npos);
 }
 
+TEST_P(FtpJob, AnIndexTheServerWillNotHandOverStopsTheRunAndIsKept) {
+    WriteJob(true, false, false);
+    ASSERT_TRUE(CreateFolderPath(served.File("backup/Remote.fs/earlier")));
+    CliResult run = Cli({"run", "Remote"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("The index of the earlier backups cannot be read: the download of "
+                           "/backup/Remote.fs failed"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(FolderExists(served.File("backup/Remote.fs/earlier")));
+    EXPECT_EQ(ListFileNames(served.File("backup")).size(), 0u); // no volume went up
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, FtpJob,
                          ::testing::Values(ServerKind::Pyftpdlib, ServerKind::PureFtpd),
                          [](const auto& info) {

@@ -1,13 +1,13 @@
 #pragma once
 #include "core/host.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-// The tests' host: records everything the engine shows and answers message
-// boxes from a script, so no test ever waits for a click.
+// Records everything the engine shows; answers message boxes from a script.
 class TestHost final : public Host {
 public:
     TestHost() { SetHost(this); }
@@ -28,10 +28,12 @@ public:
     std::vector<std::string> lastLogLines;
     std::vector<std::string> progress;
     std::vector<std::string> captionSuffixes;
-    std::vector<std::string> trayTips;
     std::vector<bool> timerStates;
     std::string folderToPick;
     int yields = 0;
+
+    bool Logged(const std::string& text) const { return Holds(activity, text); }
+    bool ShowedProgress(const std::string& text) const { return Holds(progress, text); }
 
     void Yield() override {
         ++yields;
@@ -62,7 +64,13 @@ public:
     }
     void CloseProgress() override { progress.push_back("close"); }
     void SetCaptionSuffix(const std::string& s) override { captionSuffixes.push_back(s); }
-    void SetTrayTip(const std::string& tip) override { trayTips.push_back(tip); }
+    void SetTrayTip(const std::string&) override {}
     std::string PickFolder(const std::string&) override { return folderToPick; }
     void SetSchedulerTimer(bool enabled) override { timerStates.push_back(enabled); }
+
+private:
+    static bool Holds(const std::vector<std::string>& lines, const std::string& text) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    }
 };

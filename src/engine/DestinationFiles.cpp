@@ -1,0 +1,237 @@
+#include "engine/DestinationFiles.h"
+
+#include "core/ActivityLog.h"
+#include "core/Globals.h"
+#include "engine/Encryption.h"
+#include "i18n/Catalogue.h"
+#include "platform/FileCopy.h"
+#include "platform/FileSystem.h"
+#include "platform/TextConvert.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::int32_t kNoSuchFile = 550;
+
+std::string WithoutTrailingSlash(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+bool InStaging(const std::string& path) {
+    const std::string staging = TempFolder() + "/";
+    return path.compare(0, staging.size(), staging) == 0;
+}
+
+// Volumes and the index are emptied from the staging folder right after
+// delivery anyway: on the same file system they are moved, not copied, which
+// spares writing every byte twice. A rename replaces the target atomically.
+bool MoveStagedFile(const std::string& source, const std::string& target) {
+    return InStaging(source) && ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+// A protected plain copy is encrypted on a staging copy: the user's own file
+// is never touched. The copy keeps the file's name (an upload is stored
+// under it) in a folder of its own.
+std::string StageForEncryption(const clsDskFile& file, int& error) {
+    std::string folder = JoinPath(TempFolder(), ".enc-XXXXXX");
+    if (::mkdtemp(folder.data()) == nullptr) {
+        error = errno;
+        return std::string();
+    }
+    const std::string staged = JoinPath(folder, file.filename);
+    error = CopyFileReplacing(file.FullName(), staged);
+    if (error != 0) {
+        ::rmdir(folder.c_str());
+        return std::string();
+    }
+    return staged;
+}
+
+void RemoveStagedCopy(const std::string& staged) {
+    RemoveFile(staged);
+    ::rmdir(ParentFolder(staged).c_str());
+}
+
+} // namespace
+
+bool ConnectToDestination(clsFTPConnection& connection, const clsBackup& job) {
+    if (!job.objDestination)
+        return false;
+    const clsTidevault& d = *job.objDestination;
+    connection.SetupConnection(d.hostname, d.port, d.username, d.password,
+                               d.bPassiveMode.value_or(true));
+    return connection.EstablishConnection();
+}
+
+DestinationFiles::DestinationFiles(const clsBackup& job) : job_(job) {}
+
+DestinationFiles::~DestinationFiles() {
+    if (ftp_.connectionState() != 1)
+        ftp_.Disconnect();
+}
+
+bool DestinationFiles::Connect() {
+    if (!job_.destFTP || ftp_.connectionState() == 0)
+        return true;
+    // A connection that never got past the login starts over.
+    if (ftp_.connectionState() != 1)
+        ftp_.Disconnect();
+    return ConnectToDestination(ftp_, job_);
+}
+
+void DestinationFiles::Close() {
+    if (ftp_.connectionState() != 1)
+        ftp_.Disconnect();
+    // What was delivered is on the disk before the run calls itself done.
+    if (storedLocally_) {
+        const int fd = ::open(job_.sDestinationDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::syncfs(fd);
+            ::close(fd);
+        }
+        storedLocally_ = false;
+    }
+}
+
+bool DestinationFiles::Holds(const std::string& name) const {
+    return !job_.destFTP && FileExists(JoinPath(job_.sDestinationDir, name));
+}
+
+DestinationFiles::Fetched DestinationFiles::Fetch(const std::string& name, Placement placement) {
+    const std::string staged = JoinPath(TempFolder(), name);
+    CreateFolderPath(TempFolder());
+    return job_.destFTP ? FetchRemote(name, staged) : FetchLocal(name, staged, placement);
+}
+
+DestinationFiles::Fetched DestinationFiles::FetchLocal(const std::string& name,
+                                                       const std::string& staged,
+                                                       Placement placement) {
+    const std::string source = JoinPath(job_.sDestinationDir, name);
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return {Fetched::Missing, "", GetMsg("strMsgFetchMissing", "%d", source)};
+    if (placement == Placement::InPlaceIfPlain && !job_.Protected && FileExists(source))
+        return {Fetched::Done, source, ""};
+    if (const int err = CopyFileReplacing(source, staged); err != 0)
+        return {Fetched::Unreadable, "",
+                GetMsg("strMsgFetchCopyFailed", "%d", source) + " (" + std::strerror(err) + ")"};
+    return Decrypted(staged, source);
+}
+
+DestinationFiles::Fetched DestinationFiles::FetchRemote(const std::string& name,
+                                                        const std::string& staged) {
+    if (!Connect())
+        return {Fetched::Unreadable, "",
+                GetMsg("strMsgFetchNoConnection", "%d",
+                       job_.objDestination ? job_.objDestination->hostname : std::string())};
+    const std::string remote = job_.sDestinationDir + "/" + name;
+    // The download would ask before replacing a leftover of an earlier run.
+    RemoveFile(staged);
+    if (ftp_.GetFile(remote, staged) == clsFTPConnection::kGetFileDone)
+        return Decrypted(staged, remote);
+    // A server may refuse a file it has with 550 too, and in active mode
+    // nothing is downloaded at all: the folder's listing has the last word.
+    const bool refused = ftp_.LastReplyCode() == kNoSuchFile;
+    if (refused || !ftp_.bPassiveMode) {
+        const std::optional<bool> listed = ListedRemotely(name);
+        if (refused ? listed != true : listed == false)
+            return {Fetched::Missing, "", GetMsg("strMsgFetchMissing", "%d", remote)};
+    }
+    return {Fetched::Unreadable, "", GetMsg("strMsgFetchDownloadFailed", "%d", remote)};
+}
+
+// Nothing when the folder cannot be listed; a folder that cannot be entered
+// lists nothing.
+std::optional<bool> DestinationFiles::ListedRemotely(const std::string& name) {
+    if (!ftp_.ChangeCurrentDirectory(job_.sDestinationDir))
+        return false;
+    const auto files = ftp_.GetFileList();
+    if (!files)
+        return std::nullopt;
+    return std::any_of(files->begin(), files->end(),
+                       [&](const clsFTPFile& f) { return f.strName == name; });
+}
+
+DestinationFiles::Fetched DestinationFiles::Decrypted(const std::string& staged,
+                                                      const std::string& shownName) {
+    if (!job_.Protected || DecryptFile(staged, job_.password))
+        return {Fetched::Done, staged, ""};
+    RemoveFile(staged);
+    return {Fetched::Unreadable, "", GetMsg("strMsgFetchDecryptFailed", "%d", shownName)};
+}
+
+DestinationFiles::Stored DestinationFiles::Store(const clsDskFile& file) {
+    std::string from = file.FullName();
+    std::string encryptionCopy;
+    Stored result;
+    bool ready = true;
+    if (job_.Protected) {
+        // Volumes and the index may be encrypted where they lie in staging;
+        // a plain copy's source is the user's own file.
+        if (!InStaging(from)) {
+            encryptionCopy = StageForEncryption(file, result.error);
+            from = encryptionCopy;
+        }
+        ready = !from.empty() && EncryptFile(from, job_.password);
+    }
+    if (ready)
+        result = job_.destFTP ? StoreRemote(file, from) : StoreLocal(file, from);
+    if (!encryptionCopy.empty())
+        RemoveStagedCopy(encryptionCopy);
+    if (!result.done)
+        WriteLog(ReplaceAll(GetMsg("strMsgFileCopyFail", "%s", file.FullName()), "%d",
+                            job_.destFTP ? job_.sDestinationDir : DestinationFolderFor(file)));
+    return result;
+}
+
+// A plain copy mirrors the source tree below the destination (the drive
+// prefix dropped); volumes and the index of an archived job go to the
+// destination folder itself, wherever the staging folder lies.
+std::string DestinationFiles::DestinationFolderFor(const clsDskFile& file) const {
+    const std::string destination = WithoutTrailingSlash(job_.sDestinationDir);
+    if (job_.archived)
+        return destination;
+    std::string folder = StripDrivePrefix(file.path);
+    if (!folder.empty() && folder.back() == '/')
+        folder.pop_back();
+    return destination + folder;
+}
+
+DestinationFiles::Stored DestinationFiles::StoreLocal(const clsDskFile& file,
+                                                      const std::string& from) {
+    const std::string folder = DestinationFolderFor(file);
+    const std::string target = JoinPath(folder, file.filename);
+    Stored result;
+    if (!CreateFolderPath(folder))
+        result.error = errno != 0 ? errno : EIO;
+    else if (!MoveStagedFile(from, target))
+        result.error = CopyFileReplacing(from, target);
+    if (result.error != 0)
+        return result;
+    result.done = true;
+    storedLocally_ = true;
+    WriteLog(ReplaceAll(GetMsg("strMsgFileCopyOk", "%s", file.FullName()), "%d", target));
+    return result;
+}
+
+DestinationFiles::Stored DestinationFiles::StoreRemote(const clsDskFile& file,
+                                                       const std::string& from) {
+    Stored result;
+    if (!Connect())
+        return result;
+    if (!ftp_.ChangeCurrentDirectory(job_.sDestinationDir)) {
+        WriteLog(GetMsg("strMsgChangeDirFail", "%d", job_.sDestinationDir));
+        return result;
+    }
+    result.done = ftp_.StoreFile(from, job_.sDestinationDir);
+    WriteLog(GetMsg(result.done ? "strMsgUploadOk" : "strMsgUploadFail", "%d", file.filename));
+    return result;
+}
