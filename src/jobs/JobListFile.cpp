@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
+#include "platform/TextUtil.h"
 
 #include <cctype>
 #include <cstdio>

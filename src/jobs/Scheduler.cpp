@@ -4,7 +4,7 @@
 #include "core/host.h"
 #include "i18n/Catalogue.h"
 #include "platform/Clock.h"
-#include "platform/IniFile.h"
+#include "platform/TextUtil.h"
 
 #include <cstdio>
 #include <map>

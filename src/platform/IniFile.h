@@ -1,4 +1,8 @@
 #pragma once
+// Files that still reach the text helpers through here include TextUtil.h
+// directly once they are next changed.
+#include "platform/TextUtil.h"
+
 #include <string>
 #include <vector>
 
@@ -42,6 +46,3 @@ private:
     std::vector<std::string> preamble_;
     std::vector<Section> sections_;
 };
-
-std::string TrimBlanks(const std::string& text);
-bool EqualsIgnoreCase(const std::string& a, const std::string& b);
