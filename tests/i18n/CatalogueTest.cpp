@@ -1,5 +1,6 @@
 #include "i18n/Catalogue.h"
 #include "i18n/BuiltinMessages.h"
+#include "i18n/FormatSize.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "support/TempHome.h"
@@ -10,13 +11,7 @@
 
 namespace {
 
-const std::string kSourceDir = TIDEVAULT_SOURCE_DIR;
-
-class Catalogue : public ::testing::Test {
-protected:
-    void TearDown() override { LoadMessageCatalogue(""); }
-    TempHome home;
-};
+const std::string kLanguages = std::string(TIDEVAULT_SOURCE_DIR) + "/Languages/";
 
 std::multiset<std::string> Placeholders(const std::string& text) {
     static const std::regex pattern("[%&][dstihfp12]");
@@ -27,31 +22,16 @@ std::multiset<std::string> Placeholders(const std::string& text) {
     return found;
 }
 
+class Catalogue : public ::testing::Test {
+protected:
+    void TearDown() override {
+        LoadMessageCatalogue("");
+        SetProgramFolder("");
+    }
+    TempHome home;
+};
+
 } // namespace
-
-TEST_F(Catalogue, BuiltInTextsAreExactIncludingOddSpellingAndBlanks) {
-    LoadMessageCatalogue(home.File("missing.lng"));
-    EXPECT_EQ(GetMsg("strMsgTomorrowAt"), "Tomorrow at ");
-    EXPECT_EQ(GetMsg("strMsgTodayAt"), "Today at");
-    EXPECT_EQ(GetMsg("strMsgFilesStored"), "Backup files stored:  ");
-    EXPECT_EQ(GetMsg("strMsgFilesNotStored"), "Not stored:   ");
-    EXPECT_EQ(GetMsg("strMsgContinueIn"), "   continue in %d at: %p");
-    EXPECT_EQ(GetMsg("strMsgBakupFinishedOk"), "Backup of %d finished succesfully!");
-    EXPECT_EQ(GetMsg("strMsgRequestPWDel"), "Requesting  password for deleting %d...");
-    EXPECT_EQ(GetMsg("strMsgSystemVarsError"),
-              "Could not initialize system variables! Quitting ...");
-    EXPECT_EQ(GetMsg("strMsgRFToOrigQ"), "Do you want to restore files to original folder?");
-    EXPECT_EQ(BuiltinMessages().size(), 101u);
-    EXPECT_EQ(BuiltinMessages().front().key, "strMsgRealyCancel");
-    EXPECT_EQ(BuiltinMessages().back().key, "strMsgRFToOrigQ");
-}
-
-TEST_F(Catalogue, UnknownOrWrongCaseKeyGivesEmptyText) {
-    LoadMessageCatalogue("");
-    EXPECT_EQ(GetMsg("strMsgNoSuchKey"), "");
-    EXPECT_EQ(GetMsg("strmsgpause"), "");
-    EXPECT_EQ(GetMsg("strMsgPause"), "Pause");
-}
 
 TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     home.Write("x.lng", "[msgStrings]\nstrMsgPause=Halt\nstrMsgContinue=\n"
@@ -61,41 +41,29 @@ TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     EXPECT_EQ(GetMsg("strMsgContinue"), "Continue");
     EXPECT_EQ(GetMsg("strMsgTodayAt"), "Heute um ");
     EXPECT_EQ(GetMsg("strMsgUnknownKey"), "");
+    EXPECT_EQ(GetMsg("strmsgpause"), ""); // keys are case-sensitive
     // Reloading starts again from the built-in texts.
     LoadMessageCatalogue(home.File("missing.lng"));
     EXPECT_EQ(GetMsg("strMsgPause"), "Pause");
 }
 
-TEST_F(Catalogue, PlaceholderReplacementIsPlainText) {
-    LoadMessageCatalogue("");
-    EXPECT_EQ(GetMsg("strMsgBackupFailed", "%d", "Daily"), "Backup of Daily failed!");
-    EXPECT_EQ(GetMsg("strMsgBackupItemsLoaded", "%d", "3"), "3 backup items loaded!");
-}
-
-TEST_F(Catalogue, EnglishFileCarriesEveryKeyWithItsExactText) {
+TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
     IniFile english;
-    ASSERT_TRUE(english.Load(kSourceDir + "/Languages/english.lng"));
-    const auto lines = english.ReadSection("msgStrings");
-    ASSERT_EQ(lines.size(), BuiltinMessages().size());
-    std::size_t i = 0;
-    for (const BuiltinMessage& m : BuiltinMessages()) {
-        EXPECT_EQ(lines[i++].substr(0, m.key.size() + 1), std::string(m.key) + "=");
-        EXPECT_EQ(english.ReadString("msgStrings", std::string(m.key)), m.text) << m.key;
-    }
-}
-
-TEST_F(Catalogue, GermanTranslationIsCompleteAndKeepsPlaceholders) {
     IniFile german;
-    ASSERT_TRUE(german.Load(kSourceDir + "/Languages/german.lng"));
-    int differing = 0;
+    ASSERT_TRUE(english.Load(kLanguages + "english.lng"));
+    ASSERT_TRUE(german.Load(kLanguages + "german.lng"));
+    ASSERT_EQ(english.ReadSection("msgStrings").size(), BuiltinMessages().size());
+    int translated = 0;
     for (const BuiltinMessage& m : BuiltinMessages()) {
-        const std::string text = german.ReadString("msgStrings", std::string(m.key));
-        EXPECT_FALSE(text.empty()) << m.key;
-        EXPECT_EQ(Placeholders(text), Placeholders(std::string(m.text))) << m.key;
-        differing += text != m.text;
+        const std::string key(m.key);
+        EXPECT_EQ(english.ReadString("msgStrings", key), m.text) << key;
+        const std::string text = german.ReadString("msgStrings", key);
+        EXPECT_FALSE(text.empty()) << key;
+        EXPECT_EQ(Placeholders(text), Placeholders(std::string(m.text))) << key;
+        translated += text != m.text;
     }
-    EXPECT_GT(differing, 90);
-    LoadMessageCatalogue(kSourceDir + "/Languages/german.lng");
+    EXPECT_GT(translated, static_cast<int>(BuiltinMessages().size()) * 9 / 10);
+    LoadMessageCatalogue(kLanguages + "german.lng");
     EXPECT_EQ(GetMsg("strMsgQuitAsk"), "Möchten Sie das Programm wirklich beenden?");
 }
 
@@ -104,5 +72,49 @@ TEST_F(Catalogue, LanguageNameFallsBackToEnglishFile) {
     home.Write("Languages/german.lng", "[msgStrings]\n");
     EXPECT_EQ(LanguageFileFor("german"), home.File("Languages/german.lng"));
     EXPECT_EQ(LanguageFileFor("klingon"), home.File("Languages/english.lng"));
-    SetProgramFolder("");
+}
+
+TEST(Placeholders, AreReplacedInOnePassNeverInsideWhatAValueBroughtIn) {
+    const struct {
+        const char* text;
+        std::string_view d, t;
+        const char* expected;
+    } cases[] = {
+        {"Backup of %d failed!", "Daily", "", "Backup of Daily failed!"},
+        {"Backup %d terminated normally at %t!", "50%t", "21:30",
+         "Backup 50%t terminated normally at 21:30!"},
+        {"OK: Copy to %d", "/home/%d/%t%", "x", "OK: Copy to /home/%d/%t%"},
+        {"%d%d%t", "%t", "%d", "%t%t%d"},
+        {"no placeholder, 100%", "x", "y", "no placeholder, 100%"},
+        {"%", "x", "y", "%"},
+        {"%D is not %d", "x", "y", "%D is not x"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FillPlaceholders(c.text, {{"%d", c.d}, {"%t", c.t}}), c.expected) << c.text;
+    LoadMessageCatalogue("");
+    EXPECT_EQ(GetMsg("strMsgBackupFailed", "%d", "a %d b"), "Backup of a %d b failed!");
+}
+
+TEST(SizeText, ShowsTheLargestUnitThatHoldsMoreThanOne) {
+    const struct {
+        std::int64_t bytes;
+        const char* text;
+    } cases[] = {
+        {0, "0 bytes"},
+        {1023, "1023 bytes"},
+        {1024, "1024 bytes"}, // strictly more than one Kb
+        {1025, "1.00 Kb"},
+        {1536, "1.50 Kb"},
+        {1048575, "1,024.00 Kb"},
+        {1048576, "1048576 bytes"}, // 1 Mb with nothing below it
+        {1048577, "1.00 Mb"},
+        {5 * 1048576 + 524288, "5.50 Mb"},
+        {1073741823, "1,024.00 Mb"},
+        {1073741824, "1073741824 bytes"},
+        {1073741825, "1.00 Gb"},
+        {1099511627776, "1,024.00 Gb"}, // past 32 bits
+        {5 * 1099511627776LL, "5,120.00 Gb"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatSize(c.bytes), c.text) << c.bytes;
 }
