@@ -1,6 +1,8 @@
 #include "jobs/JobListFile.h"
 
 #include "core/Globals.h"
+#include "i18n/Catalogue.h"
+#include "jobs/JobName.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
@@ -9,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <optional>
+#include <set>
 
 namespace {
 
@@ -83,6 +86,24 @@ std::optional<clsSchedule> ParseSchedule(const std::string& v) {
     return s;
 }
 
+// "path,size": the size follows the last comma, since a path may hold commas
+// of its own. Without a number there, the whole value is the path.
+clsBackupFile FileEntryOf(const std::string& value) {
+    clsBackupFile entry;
+    entry.bForD = 0;
+    entry.sPath = value;
+    const std::size_t comma = value.rfind(',');
+    if (comma == std::string::npos)
+        return entry;
+    const std::string size = TrimBlanks(value.substr(comma + 1));
+    const std::optional<double> number = StrictNumber(size);
+    if (size.empty() || number) {
+        entry.sPath = value.substr(0, comma);
+        entry.dSize = number.value_or(0);
+    }
+    return entry;
+}
+
 clsTidevault& Destination(clsBackup& job, const std::string& key) {
     if (!job.objDestination)
         throw LoadFailure{key + " given for a job whose storage is not FTP"};
@@ -137,13 +158,7 @@ void ApplyLine(clsBackup& job, const std::string& line) {
     } else if (prefix == "SCH") {
         job.Schedule = ParseSchedule(value);
     } else if (prefix == "FIL") {
-        clsBackupFile entry;
-        entry.bForD = 0;
-        const std::size_t comma = value.find(',');
-        entry.sPath = value.substr(0, comma);
-        if (comma != std::string::npos)
-            entry.dSize = LeadingNumber(TrimBlanks(value.substr(comma + 1)));
-        job.AddFile(std::move(entry));
+        job.AddFile(FileEntryOf(value));
     } else if (prefix == "DIR") {
         clsBackupFile entry;
         entry.bForD = 1;
@@ -258,9 +273,18 @@ bool LoadBackups(const std::string& iniFile, std::vector<std::shared_ptr<clsBack
         return false;
     }
     std::vector<std::shared_ptr<clsBackup>> loaded;
+    std::set<std::string> namesSeen;
     for (const std::string& line : ini.ReadSection(kBackupsSection)) {
         auto job = std::make_shared<clsBackup>();
         job->sName = JobNameOf(line);
+        std::string problem = JobNameProblem(job->sName);
+        // Sections are found without regard to case: two such jobs would share one.
+        if (problem.empty() && !namesSeen.insert(ToUpperAscii(job->sName)).second)
+            problem = "strMsgBackupNameExists";
+        if (!problem.empty()) {
+            error = GetMsg("strMsgJobListBadName", {{"%d", job->sName}, {"%s", GetMsg(problem)}});
+            return false;
+        }
         for (const std::string& keyLine : ini.ReadSection(job->sName)) {
             try {
                 ApplyLine(*job, keyLine);
