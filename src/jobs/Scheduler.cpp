@@ -1,5 +1,6 @@
 #include "jobs/Scheduler.h"
 
+#include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "core/host.h"
 #include "i18n/Catalogue.h"
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr std::int64_t kHour = 3600;
+constexpr const char* kLogMinute = "yyyy-MM-dd HH:mm";
 
 std::string TwoDigits(int n) {
     char buffer[8];
@@ -107,6 +109,32 @@ bool SameMinute(const DateTime& a, const DateTime& b) {
     return a.DatePart() == b.DatePart() && a.Hour() == b.Hour() && a.Minute() == b.Minute();
 }
 
+DateTime StartOfMinute(const DateTime& t) {
+    return t.AddSeconds(-t.Second());
+}
+
+// When each job was last started by a tick. A run can end within the second
+// it started in, and the recomputed start would then still fall in that
+// minute: never start a job twice in one.
+std::map<std::string, DateTime>& StartTimes() {
+    static std::map<std::string, DateTime> started;
+    return started;
+}
+
+bool StartedInMinuteOf(const std::string& name, const DateTime& moment) {
+    const auto it = StartTimes().find(name);
+    return it != StartTimes().end() && SameMinute(it->second, moment);
+}
+
+// A next start before the current minute that the tick never saw come.
+bool IsMissed(const clsBackup& job, const DateTime& now) {
+    if (!job.Schedule || !job.Schedule->enabled)
+        return false;
+    const DateTime& next = job.nextStart;
+    return next != DateTime::ZeroDate() && next != OneTimeDoneMarker() &&
+           next < StartOfMinute(now) && !StartedInMinuteOf(job.sName, next);
+}
+
 } // namespace
 
 DateTime OneTimeDoneMarker() {
@@ -154,47 +182,61 @@ std::string DestinationText(const clsBackup& job) {
     return job.sDestinationDir;
 }
 
+JobRow RefreshRow(clsBackup& job, const DateTime& now) {
+    JobRow row;
+    row.name = TrimBlanks(job.sName);
+    row.type = TypeText(job);
+    row.start = ComputeNextStart(job, now);
+    row.completed = CompletedText(job, now);
+    row.destination = DestinationText(job);
+    row.status = job.enumStatus;
+    return row;
+}
+
 std::vector<JobRow> UpdateForm() {
     std::vector<JobRow> rows;
-    for (const auto& job : gBackups) {
-        const DateTime now = ClockNow();
-        JobRow row;
-        row.name = TrimBlanks(job->sName);
-        row.type = TypeText(*job);
-        row.start = ComputeNextStart(*job, now);
-        row.completed = CompletedText(*job, now);
-        row.destination = DestinationText(*job);
-        row.status = job->enumStatus;
-        rows.push_back(std::move(row));
-    }
+    for (const auto& job : gBackups)
+        rows.push_back(RefreshRow(*job, ClockNow()));
     return rows;
 }
 
-bool SchedulerTick(const std::function<void(const std::string& name)>& runBackup) {
+TickResult SchedulerTick(const std::function<void(const std::string& name)>& runBackup) {
     Host& host = CurrentHost();
     if (host.IsMainWindowVisible() && gBlockSchedule)
-        return false;
+        return {};
     host.SetSchedulerTimer(false);
     const DateTime now = ClockNow();
-    // A run can end within the second it started in; the recomputed start
-    // would then still fall in this minute. Never start a job twice in one.
-    static std::map<std::string, DateTime> lastStarted;
-    bool started = false;
+    TickResult result;
+    bool startHandled = false;
+    std::vector<JobRow> missedRows;
     const auto jobs = gBackups; // a run may change the list; walk a snapshot
     for (const auto& job : jobs) {
-        if (!SameMinute(job->nextStart, now))
-            continue;
-        const auto previous = lastStarted.find(job->sName);
-        if (previous != lastStarted.end() && SameMinute(previous->second, now))
-            continue;
-        lastStarted[job->sName] = now;
-        runBackup(job->sName);
-        started = true;
-        if (job->Schedule && job->Schedule->Tip == kScheduleOnce)
-            job->nextStart = OneTimeDoneMarker();
+        if (SameMinute(job->nextStart, now)) {
+            if (StartedInMinuteOf(job->sName, now))
+                continue;
+            StartTimes()[job->sName] = now;
+            startHandled = true;
+            if (gRestoreHoldsStaging) {
+                WriteLog(GetMsg("strMsgStartSkippedRestore", "%d", job->sName));
+            } else {
+                runBackup(job->sName);
+                result.started = true;
+            }
+            if (job->Schedule && job->Schedule->Tip == kScheduleOnce)
+                job->nextStart = OneTimeDoneMarker();
+        } else if (IsMissed(*job, now)) {
+            WriteLog(GetMsg("strMsgMissedStart",
+                            {{"%d", job->sName}, {"%t", job->nextStart.Format(kLogMinute)}}));
+            const DateTime missed = job->nextStart;
+            JobRow row = RefreshRow(*job, now);
+            // No later start found (a one-time job, a monthly day beyond the
+            // search): none is known, and the miss is reported once.
+            if (job->nextStart <= missed)
+                job->nextStart = DateTime::ZeroDate();
+            missedRows.push_back(std::move(row));
+        }
     }
-    if (started)
-        UpdateForm();
+    result.refreshed = startHandled ? UpdateForm() : std::move(missedRows);
     host.SetSchedulerTimer(true);
-    return started;
+    return result;
 }
