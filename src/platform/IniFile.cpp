@@ -147,6 +147,11 @@ bool IniFile::DeleteKey(const std::string& section, const std::string& key) {
     return false;
 }
 
+std::vector<std::string>* IniFile::Lines(const std::string& section) {
+    Section* s = Find(section);
+    return s == nullptr ? nullptr : &s->lines;
+}
+
 std::string IniFile::Serialize(const char* lineEnd) const {
     std::string out;
     for (const std::string& line : preamble_)

@@ -30,6 +30,9 @@ public:
     // Sets one key (case-insensitive match); appends it when missing.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool DeleteKey(const std::string& section, const std::string& key);
+    // The section's lines as they stand, comments and blanks included, for
+    // edits that must leave every other line alone; nullptr when missing.
+    std::vector<std::string>* Lines(const std::string& section);
 
     std::string Serialize(const char* lineEnd = "\r\n") const;
     // Atomic replace of the whole file.
