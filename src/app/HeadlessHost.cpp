@@ -13,6 +13,8 @@ volatile std::sig_atomic_t gStopSignal = 0;
 
 extern "C" void OnStopSignal(int) {
     gStopSignal = 1;
+    // Every wait of the engine (a transfer, a reply, a copy) polls it.
+    gAbort = true;
 }
 
 std::string ShortenForLine(const std::string& text, std::size_t budget) {
@@ -44,7 +46,8 @@ bool HeadlessHost::StopRequested() {
 
 void HeadlessHost::Yield() {
     // Ctrl-C is the cancel command with the main window hidden: no question.
-    if (gStopSignal != 0 && gBackupRunning)
+    // A run or restore clears gAbort as it starts, so it is raised again here.
+    if (gStopSignal != 0)
         gAbort = true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -14,13 +15,17 @@ bool InstanceLock::Acquire(const std::string& programFolder) {
     Release();
     const std::string path = JoinPath(programFolder, "tidevault.lock");
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        error_ = errno;
         return false;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error_ = errno;
         ::close(fd);
         return false;
     }
     fd_ = fd;
+    error_ = 0;
     return true;
 }
 
