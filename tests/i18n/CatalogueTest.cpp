@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
+#include <tuple>
 
 namespace {
 
@@ -45,6 +46,11 @@ TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     // Reloading starts again from the built-in texts.
     LoadMessageCatalogue(home.File("missing.lng"));
     EXPECT_EQ(GetMsg("strMsgPause"), "Pause");
+    // A language without its file falls back to English.
+    SetProgramFolder(home.Path());
+    home.Write("Languages/german.lng", "[msgStrings]\n");
+    EXPECT_EQ(LanguageFileFor("german"), home.File("Languages/german.lng"));
+    EXPECT_EQ(LanguageFileFor("klingon"), home.File("Languages/english.lng"));
 }
 
 TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
@@ -67,54 +73,28 @@ TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
     EXPECT_EQ(GetMsg("strMsgQuitAsk"), "Möchten Sie das Programm wirklich beenden?");
 }
 
-TEST_F(Catalogue, LanguageNameFallsBackToEnglishFile) {
-    SetProgramFolder(home.Path());
-    home.Write("Languages/german.lng", "[msgStrings]\n");
-    EXPECT_EQ(LanguageFileFor("german"), home.File("Languages/german.lng"));
-    EXPECT_EQ(LanguageFileFor("klingon"), home.File("Languages/english.lng"));
-}
-
 TEST(Placeholders, AreReplacedInOnePassNeverInsideWhatAValueBroughtIn) {
-    const struct {
-        const char* text;
-        std::string_view d, t;
-        const char* expected;
-    } cases[] = {
-        {"Backup of %d failed!", "Daily", "", "Backup of Daily failed!"},
+    // text, %d, %t, expected
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
         {"Backup %d terminated normally at %t!", "50%t", "21:30",
          "Backup 50%t terminated normally at 21:30!"},
-        {"OK: Copy to %d", "/home/%d/%t%", "x", "OK: Copy to /home/%d/%t%"},
+        {"Copy to %d", "/home/%d/%t%", "x", "Copy to /home/%d/%t%"},
         {"%d%d%t", "%t", "%d", "%t%t%d"},
-        {"no placeholder, 100%", "x", "y", "no placeholder, 100%"},
-        {"%", "x", "y", "%"},
-        {"%D is not %d", "x", "y", "%D is not x"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(FillPlaceholders(c.text, {{"%d", c.d}, {"%t", c.t}}), c.expected) << c.text;
+        {"100%, %D is not %d", "x", "y", "100%, %D is not x"}};
+    for (const auto& [text, d, t, expected] : cases)
+        EXPECT_EQ(FillPlaceholders(text, {{"%d", d}, {"%t", t}}), expected) << text;
     LoadMessageCatalogue("");
     EXPECT_EQ(GetMsg("strMsgBackupFailed", "%d", "a %d b"), "Backup of a %d b failed!");
 }
 
 TEST(SizeText, ShowsTheLargestUnitThatHoldsMoreThanOne) {
-    const struct {
-        std::int64_t bytes;
-        const char* text;
-    } cases[] = {
-        {0, "0 bytes"},
-        {1023, "1023 bytes"},
-        {1024, "1024 bytes"}, // strictly more than one Kb
-        {1025, "1.00 Kb"},
-        {1536, "1.50 Kb"},
-        {1048575, "1,024.00 Kb"},
-        {1048576, "1048576 bytes"}, // 1 Mb with nothing below it
-        {1048577, "1.00 Mb"},
-        {5 * 1048576 + 524288, "5.50 Mb"},
-        {1073741823, "1,024.00 Mb"},
-        {1073741824, "1073741824 bytes"},
-        {1073741825, "1.00 Gb"},
-        {1099511627776, "1,024.00 Gb"}, // past 32 bits
-        {5 * 1099511627776LL, "5,120.00 Gb"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(FormatSize(c.bytes), c.text) << c.bytes;
+    // Each unit counts only what lies below the next one up: exactly 1 Mb shows in bytes.
+    const std::int64_t bytes[] = {0,          1024,       1025,       1536,
+                                  1048575,    1048576,    1048577,    5767168,
+                                  1073741823, 1073741824, 1073741825, 5497558138880};
+    const char* texts[] = {"0 bytes",     "1024 bytes",       "1.00 Kb", "1.50 Kb",
+                           "1,024.00 Kb", "1048576 bytes",    "1.00 Mb", "5.50 Mb",
+                           "1,024.00 Mb", "1073741824 bytes", "1.00 Gb", "5,120.00 Gb"};
+    for (std::size_t i = 0; i < std::size(bytes); ++i)
+        EXPECT_EQ(FormatSize(bytes[i]), texts[i]) << bytes[i];
 }
