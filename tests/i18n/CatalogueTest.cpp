@@ -83,8 +83,6 @@ TEST(Placeholders, AreReplacedInOnePassNeverInsideWhatAValueBroughtIn) {
         {"100%, %D is not %d", "x", "y", "100%, %D is not x"}};
     for (const auto& [text, d, t, expected] : cases)
         EXPECT_EQ(FillPlaceholders(text, {{"%d", d}, {"%t", t}}), expected) << text;
-    LoadMessageCatalogue("");
-    EXPECT_EQ(GetMsg("strMsgBackupFailed", "%d", "a %d b"), "Backup of a %d b failed!");
 }
 
 TEST(SizeText, ShowsTheLargestUnitThatHoldsMoreThanOne) {

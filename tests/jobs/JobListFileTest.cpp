@@ -121,9 +121,8 @@ TEST_F(JobListFile, JobsBuiltInMemorySerializeToTheHandWrittenText) {
 // The writer is pinned above; reading the same text and writing it again
 // gives it back, so every field the writer writes is read into its place.
 TEST_F(JobListFile, ReadingTheTextBackGivesEveryFieldBack) {
-    std::string lfOnly;
-    for (const char c : kTwoJobs)
-        lfOnly += c == '\r' ? "" : std::string(1, c);
+    std::string lfOnly = kTwoJobs;
+    std::erase(lfOnly, '\r');
     for (const std::string& text : {kTwoJobs, lfOnly}) {
         const Jobs jobs = Load(text);
         ASSERT_EQ(jobs.size(), 2u);
@@ -192,6 +191,8 @@ TEST_F(JobListFile, ADamagedValueOrANameTheListCannotHoldStopsTheLoadAndNamesIt)
         const char* named;
     } cases[] = {
         {Section("J", "Split=lots\n"), "Split=lots"},
+        {Section("J", "Split=12abc\n"), "Split=12abc"},
+        {Section("J", "OKLast=200502291200\n"), "OKLast"},
         {Section("J", "Hostname=ftp.example.org\n"), "Hostname"},
         {Section("J", "Schedule=2,2005x3010800,068,2130\n"), "Schedule"},
         {Section("J", "Schedule=2,200513010800,068,2130\n"), "Schedule"},

