@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <thread>
@@ -262,10 +263,11 @@ std::string ParseRestoreArgs(const std::vector<std::string>& args, RestoreArgs& 
 std::string AbsoluteFolder(const std::string& folder) {
     if (!folder.empty() && folder[0] == '/')
         return folder;
-    std::string cwd(4096, '\0');
-    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
+    char* here = ::getcwd(nullptr, 0);
+    if (here == nullptr)
         return folder;
-    cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+    const std::string cwd = here;
+    std::free(here);
     return cwd == "/" ? "/" + folder : cwd + "/" + folder;
 }
 
@@ -330,7 +332,7 @@ void FollowJobListEdits() {
     }
 }
 
-int CommandDaemon(const std::vector<std::string>& args) {
+int CommandDaemon(const std::vector<std::string>& args, const HeadlessHost& host) {
     if (!args.empty())
         return Usage("daemon takes no arguments");
     InstanceLock lock;
@@ -342,7 +344,8 @@ int CommandDaemon(const std::vector<std::string>& args) {
     UpdateForm();
     // A stop signal is the daemon's normal end.
     while (!HeadlessHost::StopRequested()) {
-        SchedulerTick(RunBackup);
+        if (host.SchedulerTimerEnabled())
+            SchedulerTick(RunBackup);
         // After the tick, so that a reload never recomputes a start due in
         // this second before the tick has seen it.
         FollowJobListEdits();
@@ -389,7 +392,7 @@ int RunCli(const std::vector<std::string>& argv) {
     else if (command == "restore")
         status = CommandRestore(rest, host);
     else if (command == "daemon")
-        status = CommandDaemon(rest);
+        status = CommandDaemon(rest, host);
     else if (command == "help" || command == "--help" || command == "-h") {
         std::fputs(kUsage, stdout);
         status = 0;

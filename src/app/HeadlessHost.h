@@ -30,6 +30,7 @@ public:
     void SetCaptionSuffix(const std::string&) override {}
     void SetTrayTip(const std::string&) override {}
     std::string PickFolder(const std::string&) override { return pickedFolder_; }
+    // The daemon ticks only while the timer is on.
     void SetSchedulerTimer(bool enabled) override { timerEnabled_ = enabled; }
 
     void SetPickedFolder(const std::string& folder) { pickedFolder_ = folder; }

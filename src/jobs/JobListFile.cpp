@@ -21,6 +21,7 @@ namespace {
 constexpr const char* kBackupsSection = "Backups";
 constexpr const char* kPasswordKey = "Tidevault password key";
 constexpr const char* kMinuteStamp = "yyyyMMddHHmm";
+constexpr int kByteMax = 255;
 // The job list holds passwords: private to its owner.
 constexpr unsigned kPrivate = 0600;
 
@@ -79,10 +80,11 @@ std::optional<clsSchedule> ParseSchedule(const std::string& v) {
     clsSchedule s;
     s.Tip = static_cast<std::uint8_t>(*kind);
     s.enabled = true;
+    // "k,yyyyMMddHHmm,ddd[,HHmm]", positions counted from 1.
     s.start = ParseDate(Digits(v, 3, 4), Digits(v, 7, 2), Digits(v, 9, 2), Digits(v, 11, 2),
                         Digits(v, 13, 2), "the schedule start");
     const std::optional<int> data = Digits(v, 16, 3);
-    if (!data || *data > 255)
+    if (!data || *data > kByteMax)
         throw LoadFailure{"the schedule data is not a number from 0 to 255"};
     s.Data = static_cast<std::uint8_t>(*data);
     if (*kind > 1) {
@@ -235,6 +237,8 @@ std::vector<std::string> JobSectionLines(const clsBackup& job, int& fileCounter,
 
 // What this process last read from or wrote to the job list: a different
 // stamp means someone else changed it.
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
 struct FileStamp {
     bool exists = false;
     dev_t device = 0;
@@ -249,7 +253,7 @@ FileStamp StampOf(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0)
         return FileStamp{};
     return FileStamp{true, st.st_dev, st.st_ino, st.st_size,
-                     st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+                     st.st_mtim.tv_sec * kNanosecondsPerSecond + st.st_mtim.tv_nsec};
 }
 
 JobListSaving gSaving = JobListSaving::Whole;
@@ -312,7 +316,7 @@ bool DecodeCharCodes(const std::string& codes, std::string& text) {
         const std::size_t comma = codes.find(',', pos);
         const std::optional<std::int64_t> code = StrictInteger(
             codes.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
-        if (!code || *code < 0 || *code > 255)
+        if (!code || *code < 0 || *code > kByteMax)
             return false;
         text += static_cast<char>(*code);
         if (comma == std::string::npos)

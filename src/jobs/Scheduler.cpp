@@ -12,7 +12,15 @@
 
 namespace {
 
-constexpr std::int64_t kHour = 3600;
+constexpr std::int64_t kMinute = 60;
+constexpr std::int64_t kHour = 60 * kMinute;
+constexpr int kDaysInWeek = 7;
+// The monthly search looks at the base day and the 31 days after it.
+constexpr int kMonthlyDaysSearched = 32;
+// The editor's "Last day!" entry.
+constexpr std::uint8_t kLastDayOfMonth = 31;
+// Further away than this, a last success is shown as never.
+constexpr int kNeverAfterYears = 10;
 constexpr const char* kLogMinute = "yyyy-MM-dd HH:mm";
 
 std::string TwoDigits(int n) {
@@ -27,12 +35,12 @@ std::string LongDay(const DateTime& day) {
 
 std::string NextHourly(clsBackup& job, const clsSchedule& s, const DateTime& now) {
     if (now < s.start) {
-        DateTime next = s.start.DatePart().AddSeconds(s.start.Hour() * kHour + s.Data * 60);
+        DateTime next = s.start.DatePart().AddSeconds(s.start.Hour() * kHour + s.Data * kMinute);
         if (s.start.Minute() > s.StartHour.Minute())
             next = next.AddSeconds(kHour);
         job.nextStart = next;
     } else {
-        job.nextStart = now.DatePart().AddSeconds((now.Hour() + 1) * kHour + s.Data * 60);
+        job.nextStart = now.DatePart().AddSeconds((now.Hour() + 1) * kHour + s.Data * kMinute);
     }
     const std::string at = std::to_string(job.nextStart.Hour()) + ":" + TwoDigits(s.Data);
     if (job.nextStart.Day() == now.Day() + 1)
@@ -61,9 +69,10 @@ std::string NextDaily(clsBackup& job, const clsSchedule& s, const DateTime& now)
         const DateTime todayAtHour = now.DatePart().AddSeconds(s.StartHour.TimeOfDaySeconds());
         base = todayAtHour < now ? now.DatePart().AddDays(1) : now.DatePart();
     }
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < kDaysInWeek; ++i) {
         const DateTime day = base.AddDays(i);
-        const int bit = 1 << (7 - day.IsoWeekday());
+        // Monday is the highest of the seven bits, Sunday the lowest.
+        const int bit = 1 << (kDaysInWeek - day.IsoWeekday());
         if ((s.Data & bit) != 0)
             return FoundDayText(job, s, day, now);
     }
@@ -84,12 +93,12 @@ std::string NextMonthly(clsBackup& job, const clsSchedule& s, const DateTime& no
             s.start.DatePart().AddSeconds(s.StartHour.TimeOfDaySeconds());
         base = s.start > startDayAtHour ? s.start.DatePart().AddDays(1) : s.start.DatePart();
     }
-    for (int i = 0; i <= 31; ++i) {
+    for (int i = 0; i < kMonthlyDaysSearched; ++i) {
         const DateTime day = base.AddDays(i);
-        // Data 31 is the editor's "Last day!": the last day of whatever month.
-        const bool matches = s.Data == 31  ? IsLastDayOfMonth(day)
-                             : s.Data > 31 ? true
-                                           : day.Day() == s.Data + 1;
+        // Past "Last day!", any day matches, as the day test always did.
+        const bool matches = s.Data == kLastDayOfMonth  ? IsLastDayOfMonth(day)
+                             : s.Data > kLastDayOfMonth ? true
+                                                        : day.Day() == s.Data + 1;
         if (matches)
             return FoundDayText(job, s, day, now);
     }
@@ -170,7 +179,7 @@ std::string TypeText(const clsBackup& job) {
 
 std::string CompletedText(const clsBackup& job, const DateTime& now) {
     const int years = job.lastOK.Year() - now.Year();
-    if (years > 10 || years < -10)
+    if (years > kNeverAfterYears || years < -kNeverAfterYears)
         return GetMsg("strMsgNever");
     return job.lastOK.FormatLocale("%x %X");
 }

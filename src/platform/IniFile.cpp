@@ -69,10 +69,6 @@ IniFile::Section* IniFile::Find(const std::string& name) {
     return const_cast<Section*>(static_cast<const IniFile*>(this)->Find(name));
 }
 
-bool IniFile::HasSection(const std::string& section) const {
-    return Find(section) != nullptr;
-}
-
 std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
     std::vector<std::string> lines;
     if (const Section* s = Find(section)) {

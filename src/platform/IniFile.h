@@ -19,7 +19,6 @@ public:
     // Every non-empty line of the section in file order, trimmed, lines
     // without "=" included; comment lines (";") are left out.
     std::vector<std::string> ReadSection(const std::string& section) const;
-    bool HasSection(const std::string& section) const;
     // The first matching key's value, trimmed, with one pair of enclosing
     // double quotes removed (so a text can keep leading or trailing blanks).
     std::string ReadString(const std::string& section, const std::string& key,
