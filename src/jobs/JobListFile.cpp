@@ -235,10 +235,10 @@ std::vector<std::string> JobSectionLines(const clsBackup& job, int& fileCounter,
     return lines;
 }
 
-// What this process last read from or wrote to the job list: a different
-// stamp means someone else changed it.
 constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
 
+// What this process last read from or wrote to the job list: a different
+// stamp means someone else changed it.
 struct FileStamp {
     bool exists = false;
     dev_t device = 0;
