@@ -38,6 +38,8 @@ HeadlessHost::~HeadlessHost() {
 }
 
 void HeadlessHost::InstallSignalHandlers() {
+    // Without SA_RESTART: a blocking call the signal interrupts returns at
+    // once, and the code waiting in it sees gAbort.
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
