@@ -1,20 +1,22 @@
 #include "app/CliCommands.h"
 
-#include "engine/RestoreEngine.h"
+#include "app/HeadlessHost.h"
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
-#include "app/HeadlessHost.h"
 #include "engine/BackupRun.h"
+#include "engine/RestoreEngine.h"
+#include "engine/Startup.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobListFile.h"
 #include "jobs/Scheduler.h"
-#include "engine/Startup.h"
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramFolder.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <thread>
@@ -34,18 +36,40 @@ constexpr const char* kUsage =
     "                                   folders or below DIR; PATHs narrow the choice\n"
     "  daemon                           run the schedule until stopped\n";
 
+// Exit status of a command ended by Ctrl-C (or SIGTERM) before it was done.
+constexpr int kExitInterrupted = 3;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 1;
+
 int Usage(const std::string& problem) {
     if (!problem.empty())
         std::fprintf(stderr, "tidevault-cli: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
-    return 2;
+    return kExitUsage;
 }
 
 int StartupFailed(const std::string& detail) {
     std::fprintf(stderr, "%s\n", GetMsg("strMsgSystemVarsError").c_str());
     if (!detail.empty())
         std::fprintf(stderr, "%s\n", detail.c_str());
-    return 1;
+    return kExitFailed;
+}
+
+int Failed(const std::string& text) {
+    std::fprintf(stderr, "tidevault-cli: %s\n", text.c_str());
+    return kExitFailed;
+}
+
+int Interrupted() {
+    std::fprintf(stderr, "tidevault-cli: %s\n", GetMsg("strMsgStoppedByUser").c_str());
+    return kExitInterrupted;
+}
+
+// A command stopped by the user leaves no staged copy behind: what a fetch
+// or a download had begun there is removed. Only with the folder's lock held.
+int InterruptedClearingStaging() {
+    PrepareTempFolder();
+    return Interrupted();
 }
 
 // "YYYY-MM-DD HH:MM"
@@ -68,10 +92,14 @@ int CommandList(const std::vector<std::string>& args) {
             return Usage("list: unexpected argument \"" + args[i] + "\"");
         }
     }
+    if (!FolderExists(ProgramFolder()))
+        return Failed(GetMsg("strMsgProgramFolderMissing", "%d", ProgramFolder()));
     // list only reads the job list: no lock, no staging folder.
     std::string error;
     if (!LoadJobListOnly(error))
         return StartupFailed(error);
+    if (HeadlessHost::StopRequested())
+        return Interrupted();
     for (const JobRow& row : UpdateForm()) {
         std::printf("%s\t%s\t%s\t%s\t%s\t%d\n", row.name.c_str(), row.type.c_str(),
                     row.start.c_str(), row.completed.c_str(), row.destination.c_str(), row.status);
@@ -80,48 +108,38 @@ int CommandList(const std::vector<std::string>& args) {
 }
 
 // run, sessions, restore and daemon use the staging folder: one process per
-// program folder.
-bool TakeProgramFolder(InstanceLock& lock) {
-    if (lock.Acquire(ProgramFolder()))
-        return true;
-    std::fprintf(stderr,
-                 "tidevault-cli: another Tidevault process is using the program folder %s; "
-                 "try again when it has finished.\n",
-                 ProgramFolder().c_str());
-    return false;
-}
-
-// The window-free start-up in full: staging folder emptied, job list loaded.
+// program folder, then the window-free start-up in full.
 bool StartUp(InstanceLock& lock) {
-    if (!TakeProgramFolder(lock))
+    std::string problem;
+    if (!TakeProgramFolder(lock, problem)) {
+        Failed(problem);
         return false;
-    std::string error;
-    if (!InitSystemVariables(error)) {
-        StartupFailed(error);
+    }
+    if (!InitSystemVariables(problem)) {
+        StartupFailed(problem);
         return false;
     }
     return true;
 }
 
-int CommandRun(const std::vector<std::string>& args, HeadlessHost& host) {
+int CommandRun(const std::vector<std::string>& args) {
     if (args.size() != 1)
         return Usage("run wants exactly one job name");
     InstanceLock lock;
     if (!StartUp(lock))
-        return 1;
-    host.InstallSignalHandlers();
+        return kExitFailed;
+    if (HeadlessHost::StopRequested())
+        return InterruptedClearingStaging();
     RunBackup(args[0]);
     const std::shared_ptr<clsBackup> job = FindBackup(args[0]);
     if (!job)
-        return 1;
-    switch (job->enumStatus) {
-    case kStatusFinished:
+        return kExitFailed;
+    if (job->enumStatus == kStatusFinished)
         return 0;
-    case kStatusAborted:
-        return 3;
-    default:
-        return 1;
-    }
+    // A wait cut short by Ctrl-C may end the run as failed rather than aborted.
+    if (job->enumStatus == kStatusAborted || HeadlessHost::StopRequested())
+        return kExitInterrupted;
+    return kExitFailed;
 }
 
 // Fetching and reading the index is the engine's; saying why it failed, ours.
@@ -129,6 +147,8 @@ bool LoadIndexForCommand(const std::string& name) {
     std::string why;
     if (LoadRestoreList(name, &why))
         return true;
+    if (HeadlessHost::StopRequested())
+        return false;
     std::fprintf(stderr, "tidevault-cli: the index of job \"%s\" cannot be read: %s\n",
                  name.c_str(), why.c_str());
     return false;
@@ -167,15 +187,19 @@ void PrintSessions(const std::vector<clsRestoreFileData>& records) {
     }
 }
 
-int CommandSessions(const std::vector<std::string>& args, HeadlessHost& host) {
+int CommandSessions(const std::vector<std::string>& args) {
     if (args.size() != 1)
         return Usage("sessions wants exactly one job name");
     InstanceLock lock;
     if (!StartUp(lock))
-        return 1;
-    host.InstallSignalHandlers();
-    if (!LoadIndexForCommand(args[0]))
-        return 1;
+        return kExitFailed;
+    if (HeadlessHost::StopRequested())
+        return InterruptedClearingStaging();
+    const bool loaded = LoadIndexForCommand(args[0]);
+    if (HeadlessHost::StopRequested())
+        return InterruptedClearingStaging();
+    if (!loaded)
+        return kExitFailed;
     PrintSessions(gRestoreList);
     std::fflush(stdout);
     return 0;
@@ -239,10 +263,11 @@ std::string ParseRestoreArgs(const std::vector<std::string>& args, RestoreArgs& 
 std::string AbsoluteFolder(const std::string& folder) {
     if (!folder.empty() && folder[0] == '/')
         return folder;
-    std::string cwd(4096, '\0');
-    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
+    char* here = ::getcwd(nullptr, 0);
+    if (here == nullptr)
         return folder;
-    cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+    const std::string cwd = here;
+    std::free(here);
     return cwd == "/" ? "/" + folder : cwd + "/" + folder;
 }
 
@@ -252,10 +277,14 @@ int CommandRestore(const std::vector<std::string>& args, HeadlessHost& host) {
         return Usage(problem);
     InstanceLock lock;
     if (!StartUp(lock))
-        return 1;
-    host.InstallSignalHandlers();
-    if (!LoadIndexForCommand(request.name))
-        return 1;
+        return kExitFailed;
+    if (HeadlessHost::StopRequested())
+        return InterruptedClearingStaging();
+    const bool loaded = LoadIndexForCommand(request.name);
+    if (HeadlessHost::StopRequested())
+        return InterruptedClearingStaging();
+    if (!loaded)
+        return kExitFailed;
     const RestoreSelection selection =
         SelectNewestVersions(gRestoreList, request.session, request.paths);
     for (const std::string& path : selection.unmatchedPaths)
@@ -266,37 +295,63 @@ int CommandRestore(const std::vector<std::string>& args, HeadlessHost& host) {
         host.SetPickedFolder(AbsoluteFolder(*request.to));
         const std::optional<RestoreTarget> picked = PickRestoreFolder();
         if (!picked)
-            return 1;
+            return kExitFailed;
         target = *picked;
     }
     const RestoreResult result = RestoreFiles(*gRestoreJob, selection.records, target);
-    return result.AllRestored() && selection.unmatchedPaths.empty() ? 0 : 1;
+    if (HeadlessHost::StopRequested())
+        return InterruptedClearingStaging();
+    return result.AllRestored() && selection.unmatchedPaths.empty() ? 0 : kExitFailed;
 }
 
-int CommandDaemon(const std::vector<std::string>& args, HeadlessHost& host) {
+// Waits until the start of the next second, as a one-second timer would, or
+// until a stop signal.
+void SleepToNextSecond() {
+    const auto now = std::chrono::system_clock::now();
+    const auto next = std::chrono::ceil<std::chrono::seconds>(now + std::chrono::milliseconds(1));
+    constexpr auto kSignalCheck = std::chrono::milliseconds(100);
+    for (auto t = now; t < next && !HeadlessHost::StopRequested();
+         t = std::chrono::system_clock::now())
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(next - t, kSignalCheck));
+}
+
+// The job list is edited by hand while the daemon runs: a change is loaded
+// within a tick, a damaged one logged and left alone.
+void FollowJobListEdits() {
+    std::string why;
+    switch (ReloadBackupsIfChanged(why)) {
+    case JobListReload::Loaded:
+        WriteLog(GetMsg("strMsgJobListReloaded", "%d", std::to_string(gBackups.size())));
+        UpdateForm();
+        break;
+    case JobListReload::Damaged:
+        WriteLog(GetMsg("strMsgJobListNotReloaded", "%s", why));
+        break;
+    case JobListReload::Unchanged:
+        break;
+    }
+}
+
+int CommandDaemon(const std::vector<std::string>& args, const HeadlessHost& host) {
     if (!args.empty())
         return Usage("daemon takes no arguments");
     InstanceLock lock;
-    if (!StartUp(lock))
-        return 1;
-    host.InstallSignalHandlers();
-    WriteLog(GetMsg("strMsgProgramStarted"));
-    WriteLog(GetMsg("strMsgBackupItemsLoaded", "%d", std::to_string(gBackups.size())));
+    std::string problem;
+    if (!TakeProgramFolder(lock, problem))
+        return Failed(problem);
+    if (!StartUpWithoutWindow(problem))
+        return StartupFailed(problem);
     UpdateForm();
+    // A stop signal is the daemon's normal end.
     while (!HeadlessHost::StopRequested()) {
-        SchedulerTick(RunBackup);
-        // Wake at the start of the next second, as a one-second timer would.
-        const auto now = std::chrono::system_clock::now();
-        const auto next =
-            std::chrono::ceil<std::chrono::seconds>(now + std::chrono::milliseconds(1));
-        for (auto t = now; t < next && !HeadlessHost::StopRequested();
-             t = std::chrono::system_clock::now())
-            std::this_thread::sleep_for(
-                std::min<std::chrono::nanoseconds>(next - t, std::chrono::milliseconds(100)));
+        if (host.SchedulerTimerEnabled())
+            SchedulerTick(RunBackup);
+        // After the tick, so that a reload never recomputes a start due in
+        // this second before the tick has seen it.
+        FollowJobListEdits();
+        SleepToNextSecond();
     }
-    WriteLog(GetMsg("strMsgClosingProgram"));
-    SaveBackups();
-    WriteLog(GetMsg("strMsgProgramClosed"));
+    QuitWithoutWindow();
     return 0;
 }
 
@@ -319,6 +374,10 @@ int RunCli(const std::vector<std::string>& argv) {
         return Usage("");
     HeadlessHost host;
     SetHost(&host);
+    host.InstallSignalHandlers();
+    // tidevault-cli never edits a job, while the job list may be edited by
+    // hand meanwhile: it writes back only the results of its runs.
+    SetJobListSaving(JobListSaving::ResultsOnly);
     LoadLanguageAndSettings();
 
     const std::string command = args.front();
@@ -327,9 +386,9 @@ int RunCli(const std::vector<std::string>& argv) {
     if (command == "list")
         status = CommandList(rest);
     else if (command == "run")
-        status = CommandRun(rest, host);
+        status = CommandRun(rest);
     else if (command == "sessions")
-        status = CommandSessions(rest, host);
+        status = CommandSessions(rest);
     else if (command == "restore")
         status = CommandRestore(rest, host);
     else if (command == "daemon")

@@ -11,8 +11,15 @@ namespace {
 
 volatile std::sig_atomic_t gStopSignal = 0;
 
+// A terminal cannot show more than a few updates a second anyway.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+// The progress line stays within an 80-column terminal.
+constexpr std::size_t kProgressLineWidth = 78;
+
 extern "C" void OnStopSignal(int) {
     gStopSignal = 1;
+    // Every wait of the engine (a transfer, a reply, a copy) polls it.
+    gAbort = true;
 }
 
 std::string ShortenForLine(const std::string& text, std::size_t budget) {
@@ -31,6 +38,8 @@ HeadlessHost::~HeadlessHost() {
 }
 
 void HeadlessHost::InstallSignalHandlers() {
+    // Without SA_RESTART: a blocking call the signal interrupts returns at
+    // once, and the code waiting in it sees gAbort.
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -44,7 +53,8 @@ bool HeadlessHost::StopRequested() {
 
 void HeadlessHost::Yield() {
     // Ctrl-C is the cancel command with the main window hidden: no question.
-    if (gStopSignal != 0 && gBackupRunning)
+    // A run or restore clears gAbort as it starts, so it is raised again here.
+    if (gStopSignal != 0)
         gAbort = true;
 }
 
@@ -77,7 +87,7 @@ void HeadlessHost::UpdateProgress(const std::string& caption, const std::string&
                                   double secondValue) {
     // Called for every block: decide cheaply before formatting anything.
     if (!progressShown_ || !progressOnTerminal_ ||
-        std::chrono::steady_clock::now() - lastDraw_ < std::chrono::milliseconds(100))
+        std::chrono::steady_clock::now() - lastDraw_ < kRedrawInterval)
         return;
     char percent[32] = "";
     if (secondValue > 0 && secondValue <= 100)
@@ -93,12 +103,11 @@ void HeadlessHost::CloseProgress() {
 void HeadlessHost::DrawProgressLine(const std::string& text) {
     if (!progressOnTerminal_)
         return;
-    // A terminal cannot show more than a few updates a second anyway.
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastDraw_ < std::chrono::milliseconds(100))
+    if (now - lastDraw_ < kRedrawInterval)
         return;
     lastDraw_ = now;
-    std::fprintf(stderr, "\r\033[K%s", ShortenForLine(text, 78).c_str());
+    std::fprintf(stderr, "\r\033[K%s", ShortenForLine(text, kProgressLineWidth).c_str());
     std::fflush(stderr);
 }
 

@@ -7,7 +7,7 @@
 // The host of tidevault-cli: no windows. Activity lines go to stdout, the
 // progress line to stderr when it is a terminal, questions are logged and
 // answered Yes/OK/Abort. SIGINT and SIGTERM act as the progress window's
-// cancel with the main window hidden.
+// cancel with the main window hidden, and stop any other wait as well.
 class HeadlessHost final : public Host {
 public:
     HeadlessHost();
@@ -30,6 +30,7 @@ public:
     void SetCaptionSuffix(const std::string&) override {}
     void SetTrayTip(const std::string&) override {}
     std::string PickFolder(const std::string&) override { return pickedFolder_; }
+    // The daemon ticks only while the timer is on.
     void SetSchedulerTimer(bool enabled) override { timerEnabled_ = enabled; }
 
     void SetPickedFolder(const std::string& folder) { pickedFolder_ = folder; }

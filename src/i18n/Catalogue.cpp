@@ -5,7 +5,6 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
-#include "platform/TextConvert.h"
 
 #include <unordered_map>
 #include <vector>
@@ -60,9 +59,34 @@ std::string GetMsg(const std::string& key) {
     return it == c.byKey.end() ? std::string() : c.entries[it->second].Txt;
 }
 
+std::string FillPlaceholders(std::string_view text, std::initializer_list<Placeholder> values) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const Placeholder* match = nullptr;
+        for (const Placeholder& p : values) {
+            if (!p.first.empty() && text.substr(pos, p.first.size()) == p.first &&
+                (match == nullptr || p.first.size() > match->first.size()))
+                match = &p;
+        }
+        if (match != nullptr) {
+            out += match->second;
+            pos += match->first.size();
+        } else {
+            out += text[pos++];
+        }
+    }
+    return out;
+}
+
+std::string GetMsg(const std::string& key, std::initializer_list<Placeholder> values) {
+    return FillPlaceholders(GetMsg(key), values);
+}
+
 std::string GetMsg(const std::string& key, const std::string& placeholder,
                    const std::string& value) {
-    return ReplaceAll(GetMsg(key), placeholder, value);
+    return FillPlaceholders(GetMsg(key), {{placeholder, value}});
 }
 
 std::string LanguageFileFor(const std::string& language) {

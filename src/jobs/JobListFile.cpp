@@ -1,18 +1,29 @@
 #include "jobs/JobListFile.h"
 
+#include "core/ActivityLog.h"
 #include "core/Globals.h"
+#include "i18n/Catalogue.h"
+#include "jobs/JobName.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
+#include "platform/TextUtil.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <set>
+#include <sys/stat.h>
 
 namespace {
 
 constexpr const char* kBackupsSection = "Backups";
 constexpr const char* kPasswordKey = "Tidevault password key";
+constexpr const char* kMinuteStamp = "yyyyMMddHHmm";
+constexpr int kByteMax = 255;
+// The job list holds passwords: private to its owner.
+constexpr unsigned kPrivate = 0600;
 
 // A damaged line stops the load with a message naming it.
 struct LoadFailure {
@@ -69,10 +80,11 @@ std::optional<clsSchedule> ParseSchedule(const std::string& v) {
     clsSchedule s;
     s.Tip = static_cast<std::uint8_t>(*kind);
     s.enabled = true;
+    // "k,yyyyMMddHHmm,ddd[,HHmm]", positions counted from 1.
     s.start = ParseDate(Digits(v, 3, 4), Digits(v, 7, 2), Digits(v, 9, 2), Digits(v, 11, 2),
                         Digits(v, 13, 2), "the schedule start");
     const std::optional<int> data = Digits(v, 16, 3);
-    if (!data || *data > 255)
+    if (!data || *data > kByteMax)
         throw LoadFailure{"the schedule data is not a number from 0 to 255"};
     s.Data = static_cast<std::uint8_t>(*data);
     if (*kind > 1) {
@@ -80,6 +92,24 @@ std::optional<clsSchedule> ParseSchedule(const std::string& v) {
             ParseDate(1899, 12, 30, Digits(v, 20, 2), Digits(v, 22, 2), "the schedule time of day");
     }
     return s;
+}
+
+// "path,size": the size follows the last comma, since a path may hold commas
+// of its own. Without a number there, the whole value is the path.
+clsBackupFile FileEntryOf(const std::string& value) {
+    clsBackupFile entry;
+    entry.bForD = 0;
+    entry.sPath = value;
+    const std::size_t comma = value.rfind(',');
+    if (comma == std::string::npos)
+        return entry;
+    const std::string size = TrimBlanks(value.substr(comma + 1));
+    const std::optional<double> number = StrictNumber(size);
+    if (size.empty() || number) {
+        entry.sPath = value.substr(0, comma);
+        entry.dSize = number.value_or(0);
+    }
+    return entry;
 }
 
 clsTidevault& Destination(clsBackup& job, const std::string& key) {
@@ -136,13 +166,7 @@ void ApplyLine(clsBackup& job, const std::string& line) {
     } else if (prefix == "SCH") {
         job.Schedule = ParseSchedule(value);
     } else if (prefix == "FIL") {
-        clsBackupFile entry;
-        entry.bForD = 0;
-        const std::size_t comma = value.find(',');
-        entry.sPath = value.substr(0, comma);
-        if (comma != std::string::npos)
-            entry.dSize = LeadingNumber(TrimBlanks(value.substr(comma + 1)));
-        job.AddFile(std::move(entry));
+        job.AddFile(FileEntryOf(value));
     } else if (prefix == "DIR") {
         clsBackupFile entry;
         entry.bForD = 1;
@@ -197,7 +221,7 @@ std::vector<std::string> JobSectionLines(const clsBackup& job, int& fileCounter,
     lines.push_back("Status=" + std::to_string(job.enumStatus));
     lines.push_back("Protected=" +
                     (job.Protected ? EncodeCharCodes(TransformPassword(job.password)) : ""));
-    lines.push_back("OKLast=" + job.lastOK.Format("yyyyMMddHHmm"));
+    lines.push_back("OKLast=" + job.lastOK.Format(kMinuteStamp));
     lines.push_back(std::string("Archived=") + (job.archived ? "yes" : "no"));
     lines.push_back("Split=" + std::to_string(job.splitSize < 1 ? 0 : job.splitSize));
     lines.push_back("Schedule=" + ScheduleText(job.Schedule));
@@ -209,6 +233,66 @@ std::vector<std::string> JobSectionLines(const clsBackup& job, int& fileCounter,
             lines.push_back("Dir" + Number4(++dirCounter) + "=" + f.sPath);
     }
     return lines;
+}
+
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+// What this process last read from or wrote to the job list: a different
+// stamp means someone else changed it.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return FileStamp{};
+    return FileStamp{true, st.st_dev, st.st_ino, st.st_size,
+                     st.st_mtim.tv_sec * kNanosecondsPerSecond + st.st_mtim.tv_nsec};
+}
+
+JobListSaving gSaving = JobListSaving::Whole;
+FileStamp gKnownStamp;
+JobResults gResultsInFile;
+
+JobResults ResultsOf(const std::vector<std::shared_ptr<clsBackup>>& jobs) {
+    JobResults results;
+    for (const auto& job : jobs)
+        results[job->sName] = JobResult{job->enumStatus, job->lastOK};
+    return results;
+}
+
+// Replaces the last line the reader would take for this key (the last one
+// wins when a key repeats), or adds the line after the section's last value.
+void SetKeyLine(std::vector<std::string>& lines, const char* prefix, const std::string& line) {
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        if (ToUpperAscii(TrimBlanks(*it).substr(0, 3)) == prefix) {
+            *it = line;
+            return;
+        }
+    }
+    auto at = lines.end();
+    while (at != lines.begin() && TrimBlanks(*(at - 1)).empty())
+        --at;
+    lines.insert(at, line);
+}
+
+// The previous version survives as iniFile + ".bak" until the next save.
+bool WriteKeepingBak(const std::string& iniFile, const std::string& text) {
+    const std::string bak = iniFile + ".bak";
+    if (FileExists(iniFile)) {
+        if (FileExists(bak))
+            RemoveFile(bak);
+        std::string previous;
+        if (!ReadWholeFile(iniFile, previous) || !WriteFileAtomically(bak, previous, kPrivate))
+            return false;
+    }
+    return WriteFileAtomically(iniFile, text, kPrivate);
 }
 
 } // namespace
@@ -232,7 +316,7 @@ bool DecodeCharCodes(const std::string& codes, std::string& text) {
         const std::size_t comma = codes.find(',', pos);
         const std::optional<std::int64_t> code = StrictInteger(
             codes.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
-        if (!code || *code < 0 || *code > 255)
+        if (!code || *code < 0 || *code > kByteMax)
             return false;
         text += static_cast<char>(*code);
         if (comma == std::string::npos)
@@ -257,9 +341,18 @@ bool LoadBackups(const std::string& iniFile, std::vector<std::shared_ptr<clsBack
         return false;
     }
     std::vector<std::shared_ptr<clsBackup>> loaded;
+    std::set<std::string> namesSeen;
     for (const std::string& line : ini.ReadSection(kBackupsSection)) {
         auto job = std::make_shared<clsBackup>();
         job->sName = JobNameOf(line);
+        std::string problem = JobNameProblem(job->sName);
+        // Sections are found without regard to case: two such jobs would share one.
+        if (problem.empty() && !namesSeen.insert(ToUpperAscii(job->sName)).second)
+            problem = "strMsgBackupNameExists";
+        if (!problem.empty()) {
+            error = GetMsg("strMsgJobListBadName", {{"%d", job->sName}, {"%s", GetMsg(problem)}});
+            return false;
+        }
         for (const std::string& keyLine : ini.ReadSection(job->sName)) {
             try {
                 ApplyLine(*job, keyLine);
@@ -293,22 +386,79 @@ std::string SerializeBackups(const std::vector<std::shared_ptr<clsBackup>>& jobs
 
 bool SaveBackups(const std::string& iniFile, const std::vector<std::shared_ptr<clsBackup>>& jobs) {
     gJobsDirty = false;
-    const std::string bak = iniFile + ".bak";
-    if (FileExists(iniFile)) {
-        if (FileExists(bak))
-            RemoveFile(bak);
-        std::string previous;
-        if (!ReadWholeFile(iniFile, previous) || !WriteFileAtomically(bak, previous, 0600))
-            return false;
+    return WriteKeepingBak(iniFile, SerializeBackups(jobs));
+}
+
+bool SaveJobResults(const std::string& iniFile, const std::vector<std::shared_ptr<clsBackup>>& jobs,
+                    JobResults& written, std::vector<std::string>& notSaved) {
+    std::string text;
+    const bool readable = ReadWholeFile(iniFile, text) || errno == ENOENT;
+    IniFile ini;
+    ini.Parse(text);
+    std::vector<std::string> changed;
+    for (const auto& job : jobs) {
+        const JobResult result{job->enumStatus, job->lastOK};
+        const auto known = written.find(job->sName);
+        if (known != written.end() && known->second == result)
+            continue;
+        written[job->sName] = result;
+        std::vector<std::string>* lines = readable ? ini.Lines(job->sName) : nullptr;
+        if (lines == nullptr) {
+            notSaved.push_back(job->sName);
+            continue;
+        }
+        SetKeyLine(*lines, "STA", "Status=" + std::to_string(result.status));
+        SetKeyLine(*lines, "OKL", "OKLast=" + result.lastOK.Format(kMinuteStamp));
+        changed.push_back(job->sName);
     }
-    // The job list holds passwords: private to its owner.
-    return WriteFileAtomically(iniFile, SerializeBackups(jobs), 0600);
+    if (changed.empty())
+        return readable;
+    // A hand-written file keeps its own line ends.
+    const bool crlf = text.empty() || text.find("\r\n") != std::string::npos;
+    if (WriteKeepingBak(iniFile, ini.Serialize(crlf ? "\r\n" : "\n")))
+        return true;
+    notSaved.insert(notSaved.end(), changed.begin(), changed.end());
+    return false;
+}
+
+void SetJobListSaving(JobListSaving how) {
+    gSaving = how;
 }
 
 bool LoadBackups(std::string& error) {
-    return LoadBackups(gIniFile, gBackups, error);
+    gKnownStamp = StampOf(gIniFile);
+    if (!LoadBackups(gIniFile, gBackups, error))
+        return false;
+    gResultsInFile = ResultsOf(gBackups);
+    return true;
 }
 
 bool SaveBackups() {
-    return SaveBackups(gIniFile, gBackups);
+    // A change this process has not loaded yet must still be noticed after the write.
+    const bool sawLatest = StampOf(gIniFile) == gKnownStamp;
+    bool ok;
+    if (gSaving == JobListSaving::Whole) {
+        ok = SaveBackups(gIniFile, gBackups);
+    } else {
+        std::vector<std::string> notSaved;
+        ok = SaveJobResults(gIniFile, gBackups, gResultsInFile, notSaved);
+        for (const std::string& name : notSaved)
+            WriteLog(GetMsg("strMsgResultNotSaved", "%d", name));
+    }
+    if (sawLatest)
+        gKnownStamp = StampOf(gIniFile);
+    return ok;
+}
+
+JobListReload ReloadBackupsIfChanged(std::string& error) {
+    const FileStamp stamp = StampOf(gIniFile);
+    if (stamp == gKnownStamp)
+        return JobListReload::Unchanged;
+    gKnownStamp = stamp;
+    std::vector<std::shared_ptr<clsBackup>> fresh;
+    if (!LoadBackups(gIniFile, fresh, error))
+        return JobListReload::Damaged;
+    gBackups = std::move(fresh);
+    gResultsInFile = ResultsOf(gBackups);
+    return JobListReload::Loaded;
 }

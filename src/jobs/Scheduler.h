@@ -28,9 +28,20 @@ struct JobRow {
     std::int32_t status = 0;
 };
 
+// One row of the job list, as at `now`; recomputes the job's next start.
+JobRow RefreshRow(clsBackup& job, const DateTime& now);
+
 // The job list refresh: every job's next start recomputed, one row per job.
 std::vector<JobRow> UpdateForm();
 
+struct TickResult {
+    bool started = false;
+    // The rows whose next start the tick recomputed, for the job list.
+    std::vector<JobRow> refreshed;
+};
+
 // One scheduler tick: runs every job due in the current minute, one after
-// the other, through `runBackup`. Returns true when a job was started.
-bool SchedulerTick(const std::function<void(const std::string& name)>& runBackup);
+// the other, through `runBackup`. A start that falls while a restore holds
+// the staging folder is skipped; a next start already past (the machine
+// slept, the clock jumped) is logged and computed anew, never started late.
+TickResult SchedulerTick(const std::function<void(const std::string& name)>& runBackup);

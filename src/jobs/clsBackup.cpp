@@ -1,6 +1,6 @@
 #include "jobs/clsBackup.h"
 
-#include "platform/IniFile.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 

@@ -1,15 +1,11 @@
 #include "platform/IniFile.h"
 
 #include "platform/FileSystem.h"
+#include "platform/TextUtil.h"
 
-#include <cctype>
 #include <cerrno>
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 std::string KeyOf(const std::string& line) {
     const std::size_t eq = line.find('=');
@@ -21,27 +17,6 @@ bool IsComment(const std::string& trimmed) {
 }
 
 } // namespace
-
-std::string TrimBlanks(const std::string& text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 bool IniFile::Load(const std::string& path) {
     std::string text;
@@ -92,10 +67,6 @@ const IniFile::Section* IniFile::Find(const std::string& name) const {
 
 IniFile::Section* IniFile::Find(const std::string& name) {
     return const_cast<Section*>(static_cast<const IniFile*>(this)->Find(name));
-}
-
-bool IniFile::HasSection(const std::string& section) const {
-    return Find(section) != nullptr;
 }
 
 std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
@@ -170,6 +141,11 @@ bool IniFile::DeleteKey(const std::string& section, const std::string& key) {
         }
     }
     return false;
+}
+
+std::vector<std::string>* IniFile::Lines(const std::string& section) {
+    Section* s = Find(section);
+    return s == nullptr ? nullptr : &s->lines;
 }
 
 std::string IniFile::Serialize(const char* lineEnd) const {

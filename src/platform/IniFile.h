@@ -1,4 +1,8 @@
 #pragma once
+// Files that still reach the text helpers through here include TextUtil.h
+// directly once they are next changed.
+#include "platform/TextUtil.h"
+
 #include <string>
 #include <vector>
 
@@ -15,7 +19,6 @@ public:
     // Every non-empty line of the section in file order, trimmed, lines
     // without "=" included; comment lines (";") are left out.
     std::vector<std::string> ReadSection(const std::string& section) const;
-    bool HasSection(const std::string& section) const;
     // The first matching key's value, trimmed, with one pair of enclosing
     // double quotes removed (so a text can keep leading or trailing blanks).
     std::string ReadString(const std::string& section, const std::string& key,
@@ -26,6 +29,9 @@ public:
     // Sets one key (case-insensitive match); appends it when missing.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool DeleteKey(const std::string& section, const std::string& key);
+    // The section's lines as they stand, comments and blanks included, for
+    // edits that must leave every other line alone; nullptr when missing.
+    std::vector<std::string>* Lines(const std::string& section);
 
     std::string Serialize(const char* lineEnd = "\r\n") const;
     // Atomic replace of the whole file.
@@ -42,6 +48,3 @@ private:
     std::vector<std::string> preamble_;
     std::vector<Section> sections_;
 };
-
-std::string TrimBlanks(const std::string& text);
-bool EqualsIgnoreCase(const std::string& a, const std::string& b);

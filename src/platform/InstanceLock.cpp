@@ -2,9 +2,18 @@
 
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+namespace {
+
+constexpr const char* kLockFileName = "tidevault.lock";
+// Holds nothing: anyone may see it, only its owner write it.
+constexpr mode_t kLockFileMode = 0644;
+
+} // namespace
 
 InstanceLock::~InstanceLock() {
     Release();
@@ -12,15 +21,19 @@ InstanceLock::~InstanceLock() {
 
 bool InstanceLock::Acquire(const std::string& programFolder) {
     Release();
-    const std::string path = JoinPath(programFolder, "tidevault.lock");
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    const std::string path = JoinPath(programFolder, kLockFileName);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLockFileMode);
+    if (fd < 0) {
+        error_ = errno;
         return false;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error_ = errno;
         ::close(fd);
         return false;
     }
     fd_ = fd;
+    error_ = 0;
     return true;
 }
 

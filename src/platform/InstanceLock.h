@@ -11,11 +11,15 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // False when another process holds the lock (or it cannot be created).
+    // False when another process holds the lock (Error() is EWOULDBLOCK) or
+    // the lock file cannot be created (Error() says why: ENOENT when the
+    // folder does not exist).
     bool Acquire(const std::string& programFolder);
+    int Error() const { return error_; }
     bool Held() const { return fd_ >= 0; }
     void Release();
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };

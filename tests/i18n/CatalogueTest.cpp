@@ -1,5 +1,6 @@
 #include "i18n/Catalogue.h"
 #include "i18n/BuiltinMessages.h"
+#include "i18n/FormatSize.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "support/TempHome.h"
@@ -7,16 +8,11 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
+#include <tuple>
 
 namespace {
 
-const std::string kSourceDir = TIDEVAULT_SOURCE_DIR;
-
-class Catalogue : public ::testing::Test {
-protected:
-    void TearDown() override { LoadMessageCatalogue(""); }
-    TempHome home;
-};
+const std::string kLanguages = std::string(TIDEVAULT_SOURCE_DIR) + "/Languages/";
 
 std::multiset<std::string> Placeholders(const std::string& text) {
     static const std::regex pattern("[%&][dstihfp12]");
@@ -27,32 +23,16 @@ std::multiset<std::string> Placeholders(const std::string& text) {
     return found;
 }
 
+class Catalogue : public ::testing::Test {
+protected:
+    void TearDown() override {
+        LoadMessageCatalogue("");
+        SetProgramFolder("");
+    }
+    TempHome home;
+};
+
 } // namespace
-
-TEST_F(Catalogue, BuiltInTextsAreExactIncludingOddSpellingAndBlanks) {
-    LoadMessageCatalogue(home.File("missing.lng"));
-    EXPECT_EQ(GetMsg("strMsgTomorrowAt"), "Tomorrow at ");
-    EXPECT_EQ(GetMsg("strMsgTodayAt"), "Today at");
-    EXPECT_EQ(GetMsg("strMsgFilesStored"), "Backup files stored:  ");
-    EXPECT_EQ(GetMsg("strMsgFilesNotStored"), "Not stored:   ");
-    EXPECT_EQ(GetMsg("strMsgContinueIn"), "   continue in %d at: %p");
-    EXPECT_EQ(GetMsg("strMsgBakupFinishedOk"), "Backup of %d finished succesfully!");
-    EXPECT_EQ(GetMsg("strMsgRequestPWDel"), "Requesting  password for deleting %d...");
-    EXPECT_EQ(GetMsg("strMsgSystemVarsError"),
-              "Could not initialize system variables! Quitting ...");
-    EXPECT_EQ(GetMsg("strMsgRFToOrigQ"), "Do you want to restore files to original folder?");
-    // New keys are appended after the original 101.
-    EXPECT_GE(BuiltinMessages().size(), 101u);
-    EXPECT_EQ(BuiltinMessages().front().key, "strMsgRealyCancel");
-    EXPECT_EQ(BuiltinMessages()[100].key, "strMsgRFToOrigQ");
-}
-
-TEST_F(Catalogue, UnknownOrWrongCaseKeyGivesEmptyText) {
-    LoadMessageCatalogue("");
-    EXPECT_EQ(GetMsg("strMsgNoSuchKey"), "");
-    EXPECT_EQ(GetMsg("strmsgpause"), "");
-    EXPECT_EQ(GetMsg("strMsgPause"), "Pause");
-}
 
 TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     home.Write("x.lng", "[msgStrings]\nstrMsgPause=Halt\nstrMsgContinue=\n"
@@ -62,48 +42,57 @@ TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     EXPECT_EQ(GetMsg("strMsgContinue"), "Continue");
     EXPECT_EQ(GetMsg("strMsgTodayAt"), "Heute um ");
     EXPECT_EQ(GetMsg("strMsgUnknownKey"), "");
+    EXPECT_EQ(GetMsg("strmsgpause"), ""); // keys are case-sensitive
     // Reloading starts again from the built-in texts.
     LoadMessageCatalogue(home.File("missing.lng"));
     EXPECT_EQ(GetMsg("strMsgPause"), "Pause");
-}
-
-TEST_F(Catalogue, PlaceholderReplacementIsPlainText) {
-    LoadMessageCatalogue("");
-    EXPECT_EQ(GetMsg("strMsgBackupFailed", "%d", "Daily"), "Backup of Daily failed!");
-    EXPECT_EQ(GetMsg("strMsgBackupItemsLoaded", "%d", "3"), "3 backup items loaded!");
-}
-
-TEST_F(Catalogue, EnglishFileCarriesEveryKeyWithItsExactText) {
-    IniFile english;
-    ASSERT_TRUE(english.Load(kSourceDir + "/Languages/english.lng"));
-    const auto lines = english.ReadSection("msgStrings");
-    ASSERT_EQ(lines.size(), BuiltinMessages().size());
-    std::size_t i = 0;
-    for (const BuiltinMessage& m : BuiltinMessages()) {
-        EXPECT_EQ(lines[i++].substr(0, m.key.size() + 1), std::string(m.key) + "=");
-        EXPECT_EQ(english.ReadString("msgStrings", std::string(m.key)), m.text) << m.key;
-    }
-}
-
-TEST_F(Catalogue, GermanTranslationIsCompleteAndKeepsPlaceholders) {
-    IniFile german;
-    ASSERT_TRUE(german.Load(kSourceDir + "/Languages/german.lng"));
-    int differing = 0;
-    for (const BuiltinMessage& m : BuiltinMessages()) {
-        const std::string text = german.ReadString("msgStrings", std::string(m.key));
-        EXPECT_FALSE(text.empty()) << m.key;
-        EXPECT_EQ(Placeholders(text), Placeholders(std::string(m.text))) << m.key;
-        differing += text != m.text;
-    }
-    EXPECT_GT(differing, 90);
-    LoadMessageCatalogue(kSourceDir + "/Languages/german.lng");
-    EXPECT_EQ(GetMsg("strMsgQuitAsk"), "Möchten Sie das Programm wirklich beenden?");
-}
-
-TEST_F(Catalogue, LanguageNameFallsBackToEnglishFile) {
+    // A language without its file falls back to English.
     SetProgramFolder(home.Path());
     home.Write("Languages/german.lng", "[msgStrings]\n");
     EXPECT_EQ(LanguageFileFor("german"), home.File("Languages/german.lng"));
     EXPECT_EQ(LanguageFileFor("klingon"), home.File("Languages/english.lng"));
-    SetProgramFolder("");
+}
+
+TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
+    IniFile english;
+    IniFile german;
+    ASSERT_TRUE(english.Load(kLanguages + "english.lng"));
+    ASSERT_TRUE(german.Load(kLanguages + "german.lng"));
+    ASSERT_EQ(english.ReadSection("msgStrings").size(), BuiltinMessages().size());
+    int translated = 0;
+    for (const BuiltinMessage& m : BuiltinMessages()) {
+        const std::string key(m.key);
+        EXPECT_EQ(english.ReadString("msgStrings", key), m.text) << key;
+        const std::string text = german.ReadString("msgStrings", key);
+        EXPECT_FALSE(text.empty()) << key;
+        EXPECT_EQ(Placeholders(text), Placeholders(std::string(m.text))) << key;
+        translated += text != m.text;
+    }
+    EXPECT_GT(translated, static_cast<int>(BuiltinMessages().size()) * 9 / 10);
+    LoadMessageCatalogue(kLanguages + "german.lng");
+    EXPECT_EQ(GetMsg("strMsgQuitAsk"), "Möchten Sie das Programm wirklich beenden?");
+}
+
+TEST(Placeholders, AreReplacedInOnePassNeverInsideWhatAValueBroughtIn) {
+    // text, %d, %t, expected
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"Backup %d terminated normally at %t!", "50%t", "21:30",
+         "Backup 50%t terminated normally at 21:30!"},
+        {"Copy to %d", "/home/%d/%t%", "x", "Copy to /home/%d/%t%"},
+        {"%d%d%t", "%t", "%d", "%t%t%d"},
+        {"100%, %D is not %d", "x", "y", "100%, %D is not x"}};
+    for (const auto& [text, d, t, expected] : cases)
+        EXPECT_EQ(FillPlaceholders(text, {{"%d", d}, {"%t", t}}), expected) << text;
+}
+
+TEST(SizeText, ShowsTheLargestUnitThatHoldsMoreThanOne) {
+    // Each unit counts only what lies below the next one up: exactly 1 Mb shows in bytes.
+    const std::int64_t bytes[] = {0,          1024,       1025,       1536,
+                                  1048575,    1048576,    1048577,    5767168,
+                                  1073741823, 1073741824, 1073741825, 5497558138880};
+    const char* texts[] = {"0 bytes",     "1024 bytes",       "1.00 Kb", "1.50 Kb",
+                           "1,024.00 Kb", "1048576 bytes",    "1.00 Mb", "5.50 Mb",
+                           "1,024.00 Mb", "1073741824 bytes", "1.00 Gb", "5,120.00 Gb"};
+    for (std::size_t i = 0; i < std::size(bytes); ++i)
+        EXPECT_EQ(FormatSize(bytes[i]), texts[i]) << bytes[i];
 }

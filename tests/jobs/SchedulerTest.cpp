@@ -1,185 +1,58 @@
 #include "jobs/Scheduler.h"
 #include "core/Globals.h"
-#include "i18n/Catalogue.h"
-#include "platform/Clock.h"
+#include "support/ProgramFolderSetup.h"
 #include "support/TestHost.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
-
 DateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
     return *DateTime::FromParts(y, mo, d, h, mi, s);
 }
 
-clsBackup JobWith(std::uint8_t kind, std::uint8_t data, DateTime start, int hour = 0,
-                  int minute = 0) {
-    clsSchedule s;
-    s.Tip = kind;
-    s.enabled = true;
-    s.Data = data;
-    s.start = start;
-    if (kind != kScheduleHourly)
-        s.StartHour = At(1899, 12, 30, hour, minute);
+// "MM-dd HH:mm[:ss]" in 2005.
+DateTime In2005(const char* text) {
+    int mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    std::sscanf(text, "%d-%d %d:%d:%d", &mo, &d, &h, &mi, &s);
+    return At(2005, mo, d, h, mi, s);
+}
+
+// `hhmm`: the time of day of kinds 2 to 4.
+// Kind 0: no schedule at all.
+clsBackup JobWith(std::uint8_t kind, std::uint8_t data, DateTime start, int hhmm = 0) {
     clsBackup job;
-    job.sName = "job";
-    job.Schedule = s;
+    if (kind == 0)
+        return job;
+    job.Schedule = clsSchedule{.start = start, .enabled = true, .Data = data, .Tip = kind};
+    if (kind != kScheduleHourly)
+        job.Schedule->StartHour = At(1899, 12, 30, hhmm / 100, hhmm % 100);
     return job;
 }
-
-std::string Next(const clsBackup& job) {
-    return job.nextStart.Format("yyyy-MM-dd HH:mm");
-}
-
-class Schedules : public ::testing::Test {
-protected:
-    void SetUp() override { LoadMessageCatalogue(""); }
-};
-
-} // namespace
-
-TEST_F(Schedules, HourlyAlwaysTakesTheNextHoursMinute) {
-    clsBackup job = JobWith(kScheduleHourly, 30, At(2005, 3, 1, 8, 0));
-    EXPECT_EQ(ComputeNextStart(job, At(2005, 3, 7, 10, 29)), "Today at11:30");
-    EXPECT_EQ(Next(job), "2005-03-07 11:30");
-    EXPECT_EQ(ComputeNextStart(job, At(2005, 3, 7, 10, 30)), "Today at11:30");
-    EXPECT_EQ(ComputeNextStart(job, At(2005, 3, 7, 10, 45)), "Today at11:30");
-    EXPECT_EQ(ComputeNextStart(job, At(2005, 3, 7, 8, 5)), "Today at9:30");
-}
-
-TEST_F(Schedules, HourlyCrossesMidnightAndMonthEnd) {
-    clsBackup job = JobWith(kScheduleHourly, 15, At(2005, 3, 1, 8, 0));
-    EXPECT_EQ(ComputeNextStart(job, At(2005, 3, 7, 23, 45)), "Tomorrow at 0:15");
-    EXPECT_EQ(Next(job), "2005-03-08 00:15");
-    // The tomorrow form compares days of the month, so the first of the next
-    // month is named by its date.
-    EXPECT_EQ(ComputeNextStart(job, At(2005, 3, 31, 23, 45)), "Friday, Apr 01 at 0:15");
-    EXPECT_EQ(Next(job), "2005-04-01 00:15");
-}
-
-TEST_F(Schedules, HourlyBeforeItsStartWaitsForTheStartHour) {
-    clsBackup onTheHour = JobWith(kScheduleHourly, 30, At(2005, 3, 10, 8, 0));
-    EXPECT_EQ(ComputeNextStart(onTheHour, At(2005, 3, 7, 12, 0)), "Thursday, Mar 10 at 8:30");
-    clsBackup pastTheHour = JobWith(kScheduleHourly, 30, At(2005, 3, 10, 8, 20));
-    ComputeNextStart(pastTheHour, At(2005, 3, 7, 12, 0));
-    EXPECT_EQ(Next(pastTheHour), "2005-03-10 09:30");
-}
-
-TEST_F(Schedules, DailyMovesToTheNextChosenWeekday) {
-    clsBackup monday = JobWith(kScheduleDaily, 64, At(2005, 3, 1, 8, 0), 21, 30);
-    // 7 March 2005 is a Monday.
-    EXPECT_EQ(ComputeNextStart(monday, At(2005, 3, 7, 10, 0)), "Today at21:30");
-    EXPECT_EQ(ComputeNextStart(monday, At(2005, 3, 7, 21, 30, 0)), "Today at21:30");
-    EXPECT_EQ(ComputeNextStart(monday, At(2005, 3, 7, 21, 30, 20)), "Monday, Mar 14 at 21:30");
-    EXPECT_EQ(Next(monday), "2005-03-14 21:30");
-    // Tuesday the 8th: no tomorrow form for daily jobs.
-    clsBackup weekdays = JobWith(kScheduleDaily, 64 + 32 + 16 + 8 + 4, At(2005, 3, 1, 8, 0), 7, 0);
-    EXPECT_EQ(ComputeNextStart(weekdays, At(2005, 3, 7, 8, 0)), "Tuesday, Mar 08 at 07:00");
-    EXPECT_EQ(ComputeNextStart(weekdays, At(2005, 3, 11, 8, 0)), "Monday, Mar 14 at 07:00");
-}
-
-TEST_F(Schedules, DailyBeforeItsStartAndWithNoWeekday) {
-    clsBackup monday = JobWith(kScheduleDaily, 64, At(2005, 3, 1, 8, 0), 21, 30);
-    EXPECT_EQ(ComputeNextStart(monday, At(2005, 2, 1, 0, 0)), "Monday, Mar 07 at 21:30");
-    clsBackup sunday = JobWith(kScheduleDaily, 1, At(2005, 3, 6, 22, 0), 21, 30);
-    // The start's own day is past its time of day: the search begins the next day.
-    ComputeNextStart(sunday, At(2005, 3, 1, 0, 0));
-    EXPECT_EQ(Next(sunday), "2005-03-13 21:30");
-
-    clsBackup none = JobWith(kScheduleDaily, 0, At(2005, 3, 1, 8, 0), 21, 30);
-    none.nextStart = At(2001, 1, 1, 0, 0);
-    EXPECT_EQ(ComputeNextStart(none, At(2005, 3, 7, 10, 0)), "");
-    EXPECT_EQ(Next(none), "2001-01-01 00:00");
-}
-
-TEST_F(Schedules, MonthlyDay31IsNotFoundFromFebruaryButIsInMarch) {
-    clsBackup day31 = JobWith(kScheduleMonthly, 30, At(2005, 1, 1, 0, 0), 10, 0);
-    day31.nextStart = At(2001, 1, 1, 0, 0);
-    EXPECT_EQ(ComputeNextStart(day31, At(2005, 2, 3, 9, 0)), "");
-    EXPECT_EQ(Next(day31), "2001-01-01 00:00");
-    EXPECT_EQ(ComputeNextStart(day31, At(2005, 3, 1, 9, 0)), "Thursday, Mar 31 at 10:00");
-    EXPECT_EQ(ComputeNextStart(day31, At(2005, 3, 31, 9, 0)), "Today at10:00");
-    // After the day's run time the 32-day window (1 April - 2 May) holds no
-    // 31st: nothing found yet, the finished start stays; by the end of April
-    // the window reaches 31 May.
-    EXPECT_EQ(ComputeNextStart(day31, At(2005, 3, 31, 10, 0, 30)), "");
-    EXPECT_EQ(Next(day31), "2005-03-31 10:00");
-    ComputeNextStart(day31, At(2005, 4, 30, 12, 0));
-    EXPECT_EQ(Next(day31), "2005-05-31 10:00");
-}
-
-TEST_F(Schedules, MonthlyLastDayMeansTheLastDayOfEachMonth) {
-    clsBackup last = JobWith(kScheduleMonthly, 31, At(2005, 1, 1, 0, 0), 23, 0);
-    ComputeNextStart(last, At(2005, 2, 3, 9, 0));
-    EXPECT_EQ(Next(last), "2005-02-28 23:00");
-    ComputeNextStart(last, At(2024, 2, 3, 9, 0));
-    EXPECT_EQ(Next(last), "2024-02-29 23:00");
-    ComputeNextStart(last, At(2005, 4, 30, 23, 30));
-    EXPECT_EQ(Next(last), "2005-05-31 23:00");
-}
-
-TEST_F(Schedules, OneTimeRunsOnceAtItsStart) {
-    clsBackup once = JobWith(kScheduleOnce, 0, At(2005, 3, 10, 14, 0), 14, 0);
-    EXPECT_EQ(ComputeNextStart(once, At(2005, 3, 7, 9, 0)), "Thursday, Mar 10 at 14:00");
-    EXPECT_EQ(Next(once), "2005-03-10 14:00");
-    EXPECT_EQ(ComputeNextStart(once, At(2005, 3, 10, 14, 0)), "Thursday, Mar 10 at 14:00");
-    once.nextStart = At(2001, 1, 1, 0, 0);
-    EXPECT_EQ(ComputeNextStart(once, At(2005, 3, 11, 9, 0)), "Not scheduled");
-    EXPECT_EQ(Next(once), "2001-01-01 00:00");
-    // After it ran it stays done, even within its own start second.
-    once.nextStart = OneTimeDoneMarker();
-    EXPECT_EQ(ComputeNextStart(once, At(2005, 3, 10, 14, 0)), "Not scheduled");
-    EXPECT_EQ(Next(once), "1955-01-01 00:00");
-}
-
-TEST_F(Schedules, NoScheduleDisabledOrUnknownKind) {
-    clsBackup plain;
-    plain.nextStart = At(2001, 1, 1, 0, 0);
-    EXPECT_EQ(ComputeNextStart(plain, At(2005, 3, 7, 9, 0)), "Not scheduled");
-    EXPECT_EQ(Next(plain), "2001-01-01 00:00");
-    clsBackup disabled = JobWith(kScheduleHourly, 5, At(2005, 3, 1, 8, 0));
-    disabled.Schedule->enabled = false;
-    EXPECT_EQ(ComputeNextStart(disabled, At(2005, 3, 7, 9, 0)), "");
-    clsBackup odd = JobWith(9, 5, At(2005, 3, 1, 8, 0));
-    EXPECT_EQ(ComputeNextStart(odd, At(2005, 3, 7, 9, 0)), "");
-}
-
-TEST_F(Schedules, ColumnTexts) {
-    clsBackup job;
-    EXPECT_EQ(CompletedText(job, At(2005, 3, 7, 9, 0)), "Never");
-    job.lastOK = At(2005, 3, 1, 21, 30, 5);
-    EXPECT_EQ(CompletedText(job, At(2005, 3, 7, 9, 0)), "03/01/05 21:30:05");
-    EXPECT_EQ(CompletedText(job, At(2016, 3, 7, 9, 0)), "Never");
-    EXPECT_EQ(TypeText(job), "Full");
-    job.bIncremental = true;
-    job.bZipped = true;
-    EXPECT_EQ(TypeText(job), "Incremental(Compressed)");
-    job.sDestinationDir = "/backups";
-    EXPECT_EQ(DestinationText(job), "/backups");
-    job.destFTP = true;
-    job.objDestination = clsTidevault{.hostname = "nas.local", .port = 2121};
-    EXPECT_EQ(DestinationText(job), "ftp://nas.local:2121/backups");
-}
-
-namespace {
 
 class SchedulerTicks : public ::testing::Test {
 protected:
     void SetUp() override {
-        LoadMessageCatalogue("");
-        gBackups.clear();
+        PrepareProgramFolder(home);
         gBlockSchedule = true;
     }
-    void TearDown() override {
-        gBackups.clear();
-        SetClockOverride(std::nullopt);
-    }
+    void TearDown() override { ReleaseProgramFolder(); }
     std::shared_ptr<clsBackup> Add(const std::string& name, clsBackup job) {
         job.sName = name;
-        auto p = std::make_shared<clsBackup>(std::move(job));
-        gBackups.push_back(p);
-        return p;
+        gBackups.push_back(std::make_shared<clsBackup>(std::move(job)));
+        return gBackups.back();
     }
+    TickResult TickAt(const DateTime& now) {
+        SetClockOverride(now);
+        return SchedulerTick(run);
+    }
+    int Logged(const std::string& text) const {
+        return static_cast<int>(
+            std::count_if(host.activity.begin(), host.activity.end(), [&](const std::string& line) {
+                return line.find(text) != std::string::npos;
+            }));
+    }
+    TempHome home;
     TestHost host;
     std::vector<std::string> ran;
     std::function<void(const std::string&)> run = [this](const std::string& n) {
@@ -189,58 +62,116 @@ protected:
 
 } // namespace
 
-TEST_F(SchedulerTicks, JobsDueInTheSameMinuteRunInListOrderInOneTick) {
-    Add("B", JobWith(kScheduleDaily, 127, At(2005, 1, 1, 0, 0), 21, 30));
-    Add("A", JobWith(kScheduleHourly, 30, At(2005, 1, 1, 0, 0)));
-    Add("C", JobWith(kScheduleDaily, 127, At(2005, 1, 1, 0, 0), 22, 0));
-    SetClockOverride(At(2005, 3, 7, 20, 40));
-    UpdateForm();
-    SetClockOverride(At(2005, 3, 7, 21, 30, 12));
-    EXPECT_TRUE(SchedulerTick(run));
-    EXPECT_EQ(ran, (std::vector<std::string>{"B", "A"}));
-    EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
-    // The refresh after the tick moved both to their next occurrence.
-    EXPECT_EQ(gBackups[0]->nextStart, At(2005, 3, 8, 21, 30));
-    EXPECT_EQ(gBackups[1]->nextStart, At(2005, 3, 7, 22, 30));
+TEST(Schedules, NextStartAndTheColumnTextsForEachKind) {
+    LoadMessageCatalogue("");
+    const struct {
+        std::uint8_t kind, data;
+        const char* start;
+        int hhmm; // time of day of kinds 2 to 4
+        const char* now;
+        const char* text;
+        const char* next; // empty: left as it was
+    } cases[] = {
+        // Hourly takes the next hour's minute, across midnight and month end;
+        // the tomorrow form compares days of the month.
+        {1, 30, "03-01 08:00", 0, "03-07 10:29", "Today at11:30", "03-07 11:30"},
+        {1, 15, "03-01 08:00", 0, "03-07 23:45", "Tomorrow at 0:15", "03-08 00:15"},
+        {1, 15, "03-01 08:00", 0, "03-31 23:45", "Friday, Apr 01 at 0:15", "04-01 00:15"},
+        // Before its start it waits for the start hour (one more past the hour).
+        {1, 30, "03-10 08:00", 0, "03-07 12:00", "Thursday, Mar 10 at 8:30", "03-10 08:30"},
+        {1, 30, "03-10 08:20", 0, "03-07 12:00", "Thursday, Mar 10 at 9:30", "03-10 09:30"},
+        // Daily on Mondays (7 March 2005 is one) or on weekdays; no tomorrow form.
+        {2, 64, "03-01 08:00", 2130, "03-07 21:30:00", "Today at21:30", "03-07 21:30"},
+        {2, 64, "03-01 08:00", 2130, "03-07 21:30:20", "Monday, Mar 14 at 21:30", "03-14 21:30"},
+        {2, 124, "03-01 08:00", 700, "03-07 08:00", "Tuesday, Mar 08 at 07:00", "03-08 07:00"},
+        {2, 64, "03-01 08:00", 2130, "02-01 00:00", "Monday, Mar 07 at 21:30", "03-07 21:30"},
+        // The start's own day is past its time of day: the search begins the next day.
+        {2, 1, "03-06 22:00", 2130, "03-01 00:00", "Sunday, Mar 13 at 21:30", "03-13 21:30"},
+        {2, 0, "03-01 08:00", 2130, "03-07 10:00", "", ""},
+        // Monthly on the 31st: none from 3 February to 6 March; after the day's
+        // run time the 32-day window of 1 April holds none either.
+        {3, 30, "01-01 00:00", 1000, "02-03 09:00", "", ""},
+        {3, 30, "01-01 00:00", 1000, "03-01 09:00", "Thursday, Mar 31 at 10:00", "03-31 10:00"},
+        {3, 30, "01-01 00:00", 1000, "03-31 10:00:30", "", ""},
+        // The editor's "Last day!" is the last day of each month.
+        {3, 31, "01-01 00:00", 2300, "02-03 09:00", "Monday, Feb 28 at 23:00", "02-28 23:00"},
+        {3, 31, "01-01 00:00", 2300, "04-30 23:30", "Tuesday, May 31 at 23:00", "05-31 23:00"},
+        {4, 0, "03-10 14:00", 1400, "03-10 14:00", "Thursday, Mar 10 at 14:00", "03-10 14:00"},
+        {4, 0, "03-10 14:00", 1400, "03-11 09:00", "Not scheduled", ""},
+        {0, 0, "03-01 08:00", 0, "03-07 09:00", "Not scheduled", ""},
+        {9, 5, "03-01 08:00", 0, "03-07 09:00", "", ""},
+    };
+    const DateTime before = At(2001, 1, 1, 0, 0);
+    for (const auto& c : cases) {
+        clsBackup job = JobWith(c.kind, c.data, In2005(c.start), c.hhmm);
+        job.nextStart = before;
+        EXPECT_EQ(ComputeNextStart(job, In2005(c.now)), c.text) << c.now;
+        EXPECT_EQ(job.nextStart, *c.next ? In2005(c.next) : before) << c.text;
+    }
+    clsBackup disabled = JobWith(kScheduleHourly, 5, before);
+    disabled.Schedule->enabled = false;
+    EXPECT_EQ(ComputeNextStart(disabled, before), "");
+    // A one-time job that ran stays done, even within its own start second.
+    clsBackup once = JobWith(kScheduleOnce, 0, In2005("03-10 14:00"), 1400);
+    once.nextStart = OneTimeDoneMarker();
+    EXPECT_EQ(ComputeNextStart(once, In2005("03-10 14:00")), "Not scheduled");
+    EXPECT_EQ(once.nextStart, At(1955, 1, 1, 0, 0));
+    // The other columns are pinned by tidevault-cli's list; here the ten-year edge.
+    once.lastOK = In2005("03-01 21:30:05");
+    EXPECT_EQ(CompletedText(once, At(2015, 3, 7, 9, 0)), "03/01/05 21:30:05");
+    EXPECT_EQ(CompletedText(once, At(2016, 3, 7, 9, 0)), "Never");
+    EXPECT_EQ(CompletedText(once, At(1994, 3, 7, 9, 0)), "Never");
 }
 
-TEST_F(SchedulerTicks, VisibleWindowWithBlockingStartsNothing) {
-    Add("A", JobWith(kScheduleHourly, 30, At(2005, 1, 1, 0, 0)));
-    SetClockOverride(At(2005, 3, 7, 20, 40));
-    UpdateForm();
-    host.mainWindowVisible = true;
-    SetClockOverride(At(2005, 3, 7, 21, 30));
-    EXPECT_FALSE(SchedulerTick(run));
-    EXPECT_TRUE(ran.empty());
-    EXPECT_TRUE(host.timerStates.empty());
-    // Once the minute has passed the job is not started afterwards.
-    host.mainWindowVisible = false;
-    SetClockOverride(At(2005, 3, 7, 21, 31));
-    EXPECT_FALSE(SchedulerTick(run));
-    EXPECT_TRUE(ran.empty());
-    // Without blocking, a visible window does not stop the schedule.
-    gBlockSchedule = false;
-    host.mainWindowVisible = true;
-    UpdateForm();
-    SetClockOverride(At(2005, 3, 7, 22, 30));
-    EXPECT_TRUE(SchedulerTick(run));
-    EXPECT_EQ(ran, std::vector<std::string>{"A"});
-}
-
-TEST_F(SchedulerTicks, AJobNeverStartsTwiceInOneMinute) {
-    auto once = Add("Once", JobWith(kScheduleOnce, 0, At(2005, 3, 7, 21, 30), 21, 30));
-    auto daily = Add("Daily", JobWith(kScheduleDaily, 127, At(2005, 1, 1, 0, 0), 21, 30));
-    SetClockOverride(At(2005, 3, 7, 21, 0));
+TEST_F(SchedulerTicks, JobsDueInTheSameMinuteRunInListOrderInOneTickAndOnlyOnce) {
+    Add("B", JobWith(kScheduleDaily, 127, In2005("01-01 00:00"), 2130));
+    Add("A", JobWith(kScheduleHourly, 30, In2005("01-01 00:00")));
+    Add("C", JobWith(kScheduleDaily, 127, In2005("01-01 00:00"), 2200));
+    auto once = Add("Once", JobWith(kScheduleOnce, 0, In2005("03-07 21:30"), 2130));
+    SetClockOverride(In2005("03-07 20:40"));
     UpdateForm();
     // A run that ends within its start second leaves the refresh in that minute.
-    SetClockOverride(At(2005, 3, 7, 21, 30, 0));
-    EXPECT_TRUE(SchedulerTick(run));
+    const TickResult tick = TickAt(In2005("03-07 21:30:00"));
+    EXPECT_TRUE(tick.started);
+    EXPECT_EQ(ran, (std::vector<std::string>{"B", "A", "Once"}));
+    EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
+    EXPECT_EQ(tick.refreshed.size(), 4u);
     EXPECT_EQ(once->nextStart, OneTimeDoneMarker());
-    EXPECT_FALSE(SchedulerTick(run));
-    SetClockOverride(At(2005, 3, 7, 21, 30, 30));
-    EXPECT_FALSE(SchedulerTick(run));
-    EXPECT_EQ(ran, (std::vector<std::string>{"Once", "Daily"}));
+    EXPECT_FALSE(TickAt(In2005("03-07 21:30:30")).started);
     UpdateForm();
-    EXPECT_EQ(daily->nextStart, At(2005, 3, 8, 21, 30));
     EXPECT_EQ(once->nextStart, OneTimeDoneMarker());
+}
+
+TEST_F(SchedulerTicks, AStartSkippedOrMissedIsLoggedOnceAndNeverMadeUpLater) {
+    auto daily = Add("Daily", JobWith(kScheduleDaily, 127, In2005("01-01 00:00"), 2130));
+    Add("Once", JobWith(kScheduleOnce, 0, In2005("03-08 22:00"), 2200));
+    SetClockOverride(In2005("03-07 20:40"));
+    UpdateForm();
+    // A restore holds the staging folder: the start is skipped, not missed.
+    {
+        RestoreStagingClaim restore;
+        EXPECT_FALSE(TickAt(In2005("03-07 21:30:05")).started);
+    }
+    EXPECT_EQ(Logged("Start of Daily skipped: a restore is using the temporary directory!"), 1);
+    EXPECT_EQ(daily->nextStart, In2005("03-08 21:30"));
+    EXPECT_TRUE(TickAt(In2005("03-07 21:31")).refreshed.empty());
+    // The window is shown with blocking on: the minute passes untouched.
+    host.mainWindowVisible = true;
+    EXPECT_FALSE(TickAt(In2005("03-08 21:30")).started);
+    EXPECT_EQ(host.timerStates.size(), 4u);
+    host.mainWindowVisible = false;
+    // The machine slept through both starts and wakes two days later.
+    const TickResult tick = TickAt(In2005("03-10 08:00:12"));
+    EXPECT_FALSE(tick.started);
+    EXPECT_EQ(Logged("Missed the start of Daily at 2005-03-08 21:30"), 1);
+    EXPECT_EQ(Logged("Missed the start of Once at 2005-03-08 22:00"), 1);
+    EXPECT_EQ(daily->nextStart, In2005("03-10 21:30"));
+    ASSERT_EQ(tick.refreshed.size(), 2u);
+    EXPECT_EQ(tick.refreshed[0].start, "Today at21:30");
+    EXPECT_EQ(tick.refreshed[1].start, "Not scheduled");
+    // Reported once; the new start comes as usual.
+    EXPECT_TRUE(TickAt(In2005("03-10 08:01")).refreshed.empty());
+    EXPECT_TRUE(TickAt(In2005("03-10 21:30")).started);
+    EXPECT_EQ(ran, std::vector<std::string>{"Daily"});
+    EXPECT_EQ(Logged("Missed the start"), 2);
 }

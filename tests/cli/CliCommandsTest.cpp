@@ -1,0 +1,263 @@
+#include "cli/CliProcess.h"
+#include "platform/FileSystem.h"
+#include "platform/InstanceLock.h"
+
+#include <arpa/inet.h>
+#include <ctime>
+#include <iterator>
+#include <regex>
+#include <signal.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+const std::string kJobs =
+    "[Backups]\nHourly\nNightly\nRemote\n[Hourly]\nDestination=/backup/hourly\nCompress=ZIP\n"
+    "Status=1\nOKLast=202612050930\nSchedule=1,202601010000,015\n[Nightly]\nType=INCR\n"
+    "Destination=/backup/nightly\nStatus=2\nSchedule=2,202601010000,127,2130\n[Remote]\n"
+    "Storage=FTP\nHostname=nas.local\nPort=21\nDestination=/srv/backup\nSchedule=0\n";
+
+const std::vector<std::vector<std::string>> kFolderCommands = {
+    {"list"}, {"run", "Docs"}, {"sessions", "Docs"}, {"restore", "Docs"}, {"daemon"}};
+
+// A listening socket nobody answers: the kernel accepts, no greeting comes.
+struct SilentServer {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    SilentServer() {
+        socklen_t size = sizeof address;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+        ::listen(fd, 4);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    }
+    ~SilentServer() { ::close(fd); }
+};
+
+class RestoreCommand : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        const CliResult run = Cli({"run", "Docs"});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+    }
+    // Where a restore below target puts a source file.
+    std::string Below(const std::string& file) const {
+        return target.File(source.Path().substr(1) + "/" + file);
+    }
+    TempHome target;
+};
+
+class Daemon : public CliTest {
+protected:
+    bool LogShows(const std::string& text, int seconds) const {
+        for (int i = 0; i < seconds * 10 && !Has(home.Read("logs/tidevault.log"), text); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Has(home.Read("logs/tidevault.log"), text);
+    }
+};
+
+} // namespace
+
+TEST_F(CliTest, ListShowsTheMainWindowColumnsAsAtTheGivenMoment) {
+    home.Write("backups.ini", kJobs);
+    const std::string expected =
+        "Hourly\tFull(Compressed)\tTomorrow at 0:15\t12/05/26 09:30:00\t/backup/hourly\t1\n"
+        "Nightly\tIncremental\tSunday, Dec 06 at 21:30\tNever\t/backup/nightly\t2\n"
+        "Remote\tFull\tNot scheduled\tNever\tftp://nas.local:21/srv/backup\t0\n";
+    CliResult r = Cli({"list", "--at", "2026-12-05 23:50"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+    r = RunCliProcess({"list", "--at", "2026-12-05 23:50"}, {"TIDEVAULT_HOME=" + home.Path()});
+    EXPECT_EQ(r.out, expected);
+    // list neither prepares the staging folder nor rewrites anything.
+    EXPECT_FALSE(FolderExists(home.File("temp")));
+    EXPECT_EQ(home.Read("backups.ini"), kJobs);
+
+    home.Write("settings.ini", "[Backup\\General Settings]\nLanguage=german\n");
+    home.Write("Languages/german.lng", "[msgStrings]\nstrMsgNotSched=Nicht geplant\n");
+    EXPECT_TRUE(Has(Cli({"list"}).out, "Remote\tFull\tNicht geplant\t"));
+    ASSERT_TRUE(RemoveFile(home.File("backups.ini")));
+    r = Cli({"list"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliTest, RunRunsTheJobAndExitsByItsState) {
+    home.Write("temp/leftover.darc", "old staging file");
+    const CliResult r = Cli({"run", "Docs"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "]-Backup of Docs finished succesfully!")) << r.out;
+    EXPECT_TRUE(Has(r.out, "*   Backup files stored:  2"));
+    EXPECT_TRUE(FileExists(destination.File("Docs.fs")));
+    EXPECT_FALSE(FileExists(home.File("temp/leftover.darc")));
+    EXPECT_TRUE(Has(home.Read("backups.ini"), "Status=1"));
+
+    const CliResult unknown = Cli({"run", "Nope"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_TRUE(Has(unknown.out, "Backup of Nope failed!"));
+}
+
+TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStarting) {
+    const std::string broken = JobList("home/ann", "");
+    const std::string cannotLoad = "Could not initialize system variables! Quitting ...\n"
+                                   "Backup \"home/ann\" in the job list: A backup name cannot "
+                                   "hold \"/\"!\n";
+    const std::string missing = home.File("no/such/folder");
+    home.Write("backups.ini", broken);
+    for (auto command : kFolderCommands) {
+        EXPECT_EQ(Cli(command).err, cannotLoad) << command[0];
+        command.insert(command.begin(), {"--home", missing});
+        const CliResult r = RunCliProcess(command);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "tidevault-cli: The program folder " + missing + " does not exist!\n");
+    }
+    EXPECT_EQ(home.Read("backups.ini"), broken);
+    EXPECT_FALSE(FileExists(home.File("backups.ini.bak")));
+
+    // Another process holds the folder: only list, which takes no lock, goes on.
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(home.Path()));
+    home.Write("temp/keep.txt", "must survive");
+    for (const auto& command : kFolderCommands) {
+        const CliResult r = Cli(command);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, command[0] == "list"
+                             ? cannotLoad
+                             : "tidevault-cli: Another Tidevault process is using the program "
+                               "folder " +
+                                   home.Path() + "; try again when it has finished.\n");
+    }
+    EXPECT_EQ(home.Read("temp/keep.txt"), "must survive");
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+    for (const char* line :
+         {"", "frobnicate", "list --at tomorrow", "run", "sessions", "daemon now", "restore",
+          "restore Docs --session 2024", "restore Docs --to", "restore Docs --bogus"}) {
+        std::istringstream words(line);
+        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+        const CliResult r = Cli(args);
+        EXPECT_EQ(r.status, 2) << line;
+        EXPECT_TRUE(Has(r.err, "usage: tidevault-cli")) << r.err;
+    }
+}
+
+TEST_F(CliTest, CtrlCEndsEveryCommandWithStatusThree) {
+    // The encryption tool takes its time: the interrupt arrives while it
+    // encrypts the first file.
+    home.Write("backups.ini", JobList("Slow", "Protected=1,2,3\n"));
+    home.Write("bin/bfish", "#!/bin/sh\ntouch \"$0.busy\"\nsleep 2\nexit 1\n");
+    ::chmod(home.File("bin/bfish").c_str(), 0755);
+    CliProcess run({"--home", home.Path(), "run", "Slow"});
+    for (int i = 0; i < 100 && !FileExists(home.File("bin/bfish.busy")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait().status, 3);
+    EXPECT_TRUE(Has(home.Read("backups.ini"), "Status=3"));
+
+    // Outside a run: fetching an index from a server that never answers.
+    SilentServer server;
+    home.Write("backups.ini",
+               "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
+                   std::to_string(ntohs(server.address.sin_port)) +
+                   "\nDestination=/b\nArchived=yes\n");
+    for (const char* command : {"sessions", "restore"}) {
+        CliProcess cli({"--home", home.Path(), command, "Remote"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cli.Signal(SIGINT);
+        const CliResult r = cli.Wait();
+        EXPECT_EQ(r.status, 3) << command << ": " << r.err;
+        EXPECT_TRUE(r.err.ends_with("tidevault-cli: Stopped by the user!\n")) << r.err;
+        EXPECT_TRUE(ListFileNames(home.File("temp")).empty());
+    }
+}
+
+TEST_F(RestoreCommand, SessionsListsEachSessionWithItsFilesAndVolumes) {
+    const CliResult r = Cli({"sessions", "Docs"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // One session line (its stamp, its date, the count), then each file with
+    // its size and its volume, named after the minute of the run.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("^[0-9]{14}\t[-0-9: ]{19}\t2 files\n")));
+    for (const auto& [file, size] : {std::pair{"a.txt", "5"}, std::pair{"sub/b.txt", "4"}}) {
+        const std::string line =
+            "\n\t" + source.File(file) + "\t" + size + "\tDocs[0-9]{12}\\.darc\n";
+        EXPECT_TRUE(std::regex_search(r.out, std::regex(line))) << r.out;
+    }
+    const CliResult unknown = Cli({"sessions", "Nope"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_TRUE(Has(unknown.err, "the index of job \"Nope\" cannot be read: there is no job"));
+}
+
+TEST_F(RestoreCommand, RestoreGoesBelowToOrInPlaceNarrowedBySessionAndPaths) {
+    CliResult r = Cli({"restore", "Docs", "--session", "29991231235959", "--to", target.Path(),
+                       source.File("sub") + "/"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadTestFile(Below("sub/b.txt")), "beta");
+    EXPECT_FALSE(FileExists(Below("a.txt")));
+    r = Cli({"restore", "Docs", "--to", target.Path()});
+    EXPECT_EQ(ReadTestFile(Below("a.txt")), "alpha");
+    EXPECT_TRUE(Has(r.err, "2/2 files restored to " + target.Path() + "!")) << r.err;
+    // Without --to the originals are replaced.
+    source.Write("a.txt", "changed, and longer than before");
+    EXPECT_EQ(Cli({"restore", "Docs"}).status, 0);
+    EXPECT_EQ(source.Read("a.txt"), "alpha");
+
+    // Nothing stored that early, or at that name, or a lost volume: exit 1.
+    r = Cli({"restore", "Docs", "--session", "20000101000000"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "No files were selected to restore!")) << r.err;
+    r = Cli({"restore", "Docs", "--to", target.Path(), source.File("a.txt"), "/not/stored"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "nothing stored matches /not/stored")) << r.err;
+    for (const std::string& name : ListFileNames(destination.Path())) {
+        if (name.ends_with(".darc"))
+            RemoveFile(destination.File(name));
+    }
+    r = Cli({"restore", "Docs", "--to", target.Path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "0/2 files restored")) << r.err;
+}
+
+TEST_F(Daemon, FollowsHandEditsRunsAJobInItsMinuteAndWritesBackOnlyItsResult) {
+    const std::string other = "[Other]\n; set up by hand\nDestination=/nowhere\n";
+    home.Write("backups.ini", "[Backups]\nOther\n" + other);
+    CliProcess daemon({"--home", home.Path(), "daemon"});
+    ASSERT_TRUE(LogShows("]-1 backup items loaded!", 10));
+
+    // An edit that cannot be loaded is logged and left as it is.
+    const std::string damaged = "[Backups]\nOther\nhome/ann\n" + other;
+    home.Write("backups.ini", damaged);
+    EXPECT_TRUE(LogShows("The changed job list cannot be loaded, the backups loaded before "
+                         "are kept: Backup \"home/ann\"",
+                         5));
+    EXPECT_EQ(home.Read("backups.ini"), damaged);
+
+    // A job added by hand, due in the minute that starts 10 to 70 seconds
+    // from now: loaded, then run once.
+    const std::time_t due = std::time(nullptr) + 70;
+    char hhmm[8];
+    std::strftime(hhmm, sizeof hhmm, "%H%M", std::localtime(&due));
+    const std::string daily =
+        JobList("Daily", "Archived=yes\nSchedule=2,202601010000,127," + std::string(hhmm) + "\n");
+    const std::string edited =
+        "[Backups]\nOther\nDaily\n" + other + daily.substr(daily.find("[Daily]"));
+    home.Write("backups.ini", edited);
+    EXPECT_TRUE(LogShows("]-The job list has changed: 2 backup items loaded!", 5));
+    ASSERT_TRUE(LogShows("Backup of Daily finished succesfully!", 90));
+    // A few more ticks of the same minute must not start it again.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    daemon.Signal(SIGTERM);
+    EXPECT_EQ(daemon.Wait().status, 0);
+
+    const std::string log = home.Read("logs/tidevault.log");
+    EXPECT_EQ(log.find("Backup of Daily finished"), log.rfind("Backup of Daily finished"));
+    EXPECT_TRUE(Has(log, "]-Program closed!"));
+    // The file as edited, with the run's state and last success added.
+    const std::string now = home.Read("backups.ini");
+    EXPECT_EQ(now.substr(0, edited.size()), edited);
+    EXPECT_TRUE(
+        std::regex_match(now.substr(edited.size()), std::regex("Status=1\nOKLast=20[0-9]{10}\n")))
+        << now;
+}
