@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/TextUtil.h"
 #include "platform/UniqueFd.h"
 
 #include <cerrno>

@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
+#include "platform/TextUtil.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
+#include "platform/TextUtil.h"
 
 #include <cerrno>
 #include <new>
@@ -78,7 +79,7 @@ void Finish(const std::string& name, clsBackup* job) {
         job->lastOK = ClockNow();
         SaveResults(*job);
         const std::string text =
-            ReplaceAll(GetMsg("strMsgTermNormally", "%d", job->sName), "%t", NowText());
+            GetMsg("strMsgTermNormally", {{"%d", job->sName}, {"%t", NowText()}});
         SetStatusText(text);
         ShowIfWindowVisible(text, MsgIcon::Information);
         return;

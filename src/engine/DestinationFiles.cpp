@@ -187,8 +187,9 @@ DestinationFiles::Stored DestinationFiles::Store(const clsDskFile& file) {
     if (!encryptionCopy.empty())
         RemoveStagedCopy(encryptionCopy);
     if (!result.done)
-        WriteLog(ReplaceAll(GetMsg("strMsgFileCopyFail", "%s", file.FullName()), "%d",
-                            job_.destFTP ? job_.sDestinationDir : DestinationFolderFor(file)));
+        WriteLog(GetMsg("strMsgFileCopyFail", {{"%s", file.FullName()},
+                                               {"%d", job_.destFTP ? job_.sDestinationDir
+                                                                   : DestinationFolderFor(file)}}));
     return result;
 }
 
@@ -218,7 +219,7 @@ DestinationFiles::Stored DestinationFiles::StoreLocal(const clsDskFile& file,
         return result;
     result.done = true;
     storedLocally_ = true;
-    WriteLog(ReplaceAll(GetMsg("strMsgFileCopyOk", "%s", file.FullName()), "%d", target));
+    WriteLog(GetMsg("strMsgFileCopyOk", {{"%s", file.FullName()}, {"%d", target}}));
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/FileTimes.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <cerrno>
