@@ -1,13 +1,19 @@
 #pragma once
-// Helpers for the archive tests. The reader here is written from the formats
-// alone (index lines, volume layout, gzip members) and shares no code with
-// the archive writer, so a round trip through it checks the writer for real.
+// Shared by the archive tests: bytes laid out by hand from the formats, the
+// real reader run over a folder of volumes, and a program folder with jobs
+// for restores.
 
+#include "archive/ArchiveIndex.h"
+#include "archive/VolumeReader.h"
 #include "archive/clsDskFile.h"
-#include "platform/FileTimes.h"
+#include "engine/RestoreRun.h"
+#include "support/ProgramFolderSetup.h"
+#include "support/TempHome.h"
+#include "support/TestHost.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <sys/stat.h>
@@ -16,30 +22,15 @@
 
 namespace archive_test {
 
-inline std::string ReadBytes(const std::string& path) {
-    std::string out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return out;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    std::fclose(f);
-    return out;
-}
-
 // The whole uncompressed stream of a gzip file, every member, through gzread.
 inline std::string Gunzip(const std::string& path) {
     std::string out;
     gzFile gz = gzopen(path.c_str(), "rb");
-    if (gz == nullptr)
-        return out;
     char buf[65536];
-    int n;
-    while ((n = gzread(gz, buf, sizeof buf)) > 0)
+    for (int n; gz != nullptr && (n = gzread(gz, buf, sizeof buf)) > 0;)
         out.append(buf, static_cast<std::size_t>(n));
-    gzclose(gz);
+    if (gz != nullptr)
+        gzclose(gz);
     return out;
 }
 
@@ -47,27 +38,23 @@ inline std::string Gunzip(const std::string& path) {
 inline std::string Zcat(const std::string& path) {
     std::string out;
     FILE* p = ::popen(("zcat '" + path + "'").c_str(), "r");
-    if (p == nullptr)
-        return out;
     char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
         out.append(buf, n);
-    ::pclose(p);
+    if (p != nullptr)
+        ::pclose(p);
     return out;
 }
 
-// Number of complete gzip members in a file; -1 when it is not a clean
-// sequence of members.
+// Complete gzip members in a file; -1 when it is not a clean sequence of them.
 inline int CountGzipMembers(const std::string& path) {
-    const std::string in = ReadBytes(path);
+    const std::string in = ReadTestFile(path);
     z_stream s{};
     if (inflateInit2(&s, 16 + MAX_WBITS) != Z_OK)
         return -1;
     std::string sink(65536, '\0');
-    std::size_t pos = 0;
     int members = 0;
-    while (pos < in.size()) {
+    for (std::size_t pos = 0; pos < in.size(); pos = in.size() - s.avail_in) {
         s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + pos));
         s.avail_in = static_cast<uInt>(in.size() - pos);
         int rc;
@@ -77,18 +64,17 @@ inline int CountGzipMembers(const std::string& path) {
             rc = inflate(&s, Z_NO_FLUSH);
         } while (rc == Z_OK);
         if (rc != Z_STREAM_END) {
-            inflateEnd(&s);
-            return -1;
+            members = -1;
+            break;
         }
         ++members;
-        pos = in.size() - s.avail_in;
         inflateReset(&s);
     }
     inflateEnd(&s);
     return members;
 }
 
-// Checksum the slow, obvious way: byte k = XOR of the bytes at positions
+// The checksum the slow, obvious way: byte k = XOR of the bytes at positions
 // congruent to k modulo 4.
 inline std::string NaiveChecksum(const std::string& data) {
     unsigned char sum[4] = {0, 0, 0, 0};
@@ -100,105 +86,95 @@ inline std::string NaiveChecksum(const std::string& data) {
 inline std::string Hex(const std::string& bytes) {
     static const char* digits = "0123456789ABCDEF";
     std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
+    for (unsigned char c : bytes)
+        out += std::string{digits[c >> 4], digits[c & 15]};
     return out;
 }
 
-using Fields = std::map<std::string, std::string>;
+inline std::string Padded(std::int64_t value, std::size_t width) {
+    std::string digits = std::to_string(value);
+    return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
+}
 
-// Index lines split at "|" and at the first "=" of each field.
-inline std::vector<Fields> ReadIndex(const std::string& path) {
-    std::vector<Fields> lines;
-    const std::string text = ReadBytes(path);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(pos, end - pos);
-        pos = end + 2;
-        Fields f;
-        std::size_t start = 0;
-        while (start <= line.size()) {
-            std::size_t bar = line.find('|', start);
-            if (bar == std::string::npos)
-                bar = line.size();
-            const std::string field = line.substr(start, bar - start);
-            const std::size_t eq = field.find('=');
-            if (eq != std::string::npos)
-                f[field.substr(0, eq)] = field.substr(eq + 1);
-            start = bar + 1;
-        }
-        lines.push_back(f);
+// A write time as the index writes it: 100 ns ticks since 1601 in two signed
+// 32-bit halves.
+inline std::string TimePair(std::int64_t unixSeconds) {
+    const std::uint64_t ticks =
+        static_cast<std::uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL;
+    return std::to_string(static_cast<std::int32_t>(ticks >> 32)) + "/" +
+           std::to_string(static_cast<std::int32_t>(ticks & 0xFFFFFFFFu));
+}
+
+// One stored file laid out by hand in 512-byte blocks: its blocks filled up
+// with 0x00, the trailer block, and the index line that finds it.
+struct HandEntry {
+    std::string blocks;
+    std::string trailer;
+    std::string line;
+};
+
+inline HandEntry MakeEntry(const std::string& fname, const std::string& data, std::int64_t attrib,
+                           const std::string& arcStart, std::int64_t start,
+                           const std::string& arcEnd, std::int64_t end) {
+    HandEntry e;
+    e.blocks = data;
+    e.blocks.resize((data.size() + 511) / 512 * 512, '\0');
+    const std::string crc = Hex(NaiveChecksum(e.blocks));
+    e.trailer = fname + Padded(static_cast<std::int64_t>(data.size()), 12) + crc +
+                Padded(start, 14) + Padded(end, 14) + "20240301221500" + Padded(attrib, 13);
+    e.trailer.resize(512, '\0');
+    e.line = "dSession=20240301221500|RecSize=512|arcStart=" + arcStart +
+             "|sOffs=" + std::to_string(start) + "|arcEnd=" + arcEnd +
+             "|dEndOffset=" + std::to_string(end) + "|fname=" + fname +
+             "|size=" + std::to_string(data.size()) + "|crc=" + crc +
+             "|Attrib=" + std::to_string(attrib) + "|dCT=0/0|dLAt=" + TimePair(1700000000) +
+             "|dLWt=" + TimePair(1700000000) + "\r\n";
+    return e;
+}
+
+// Every line of an index file as parsed, nothing left out.
+inline std::vector<clsRestoreFileData> IndexLines(const std::string& path) {
+    std::vector<clsRestoreFileData> lines;
+    const std::string text = ReadTestFile(path);
+    for (std::size_t pos = 0, end; pos < text.size(); pos = end + 2) {
+        end = std::min(text.find("\r\n", pos), text.size());
+        lines.push_back(ParseIndexRecord(std::string_view(text).substr(pos, end - pos)));
     }
     return lines;
 }
 
-// "Daily" -> "Daily-001", "Daily-001" -> "Daily-002".
-inline std::string NextVolume(const std::string& name) {
-    const std::size_t dash = name.rfind('-');
-    if (dash != std::string::npos && name.size() - dash == 4) {
-        const int n = std::stoi(name.substr(dash + 1)) + 1;
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%03d", n);
-        return name.substr(0, dash) + "-" + digits;
-    }
-    return name + "-001";
-}
-
-struct Extracted {
-    std::string data;    // the file's bytes
-    std::string trailer; // the whole trailer block
-    std::string error;   // empty when every check passed
+// One stored file cut out of the volumes in `folder` by the real reader.
+struct ReadBack {
+    std::string data;
+    std::string why;
+    EntryRead result = EntryRead::Failed;
 };
 
-// Cuts one stored file out of the volumes in `folder` using only its index
-// fields, following it into the next volume where a volume ends.
-inline Extracted ExtractFile(const std::string& folder, const Fields& f, bool zipped) {
-    Extracted out;
-    auto load = [&](const std::string& volume) {
-        const std::string path = folder + "/" + volume + ".darc";
-        return zipped ? Gunzip(path) : ReadBytes(path);
-    };
-    const std::int64_t size = std::stoll(f.at("size"));
-    const std::int64_t rec = std::stoll(f.at("RecSize"));
-    std::string volume = f.at("arcStart");
-    std::string stream = load(volume);
-    std::int64_t pos = std::stoll(f.at("sOffs"));
-    auto nextBlock = [&]() {
-        if (pos == static_cast<std::int64_t>(stream.size()) && volume != f.at("arcEnd")) {
-            volume = NextVolume(volume);
-            stream = load(volume);
-            pos = 0;
+inline ReadBack ReadStored(const std::string& folder, const clsRestoreFileData& rec, bool zipped) {
+    struct Sink : EntrySink {
+        std::string folder;
+        bool zipped = false;
+        VolumeReader reader;
+        std::string data;
+        VolumeReader* OpenVolume(const VolumeRun& run, std::int64_t number) override {
+            return reader.Open(folder + "/" + VolumeFileName(run.Name(number)), zipped) ? &reader
+                                                                                        : nullptr;
         }
-        if (pos + rec > static_cast<std::int64_t>(stream.size())) {
-            out.error = "block beyond the end of " + volume;
-            return std::string();
+        bool Write(std::string_view bytes, std::int64_t at) override {
+            if (data.size() < at + bytes.size())
+                data.resize(at + bytes.size());
+            data.replace(at, bytes.size(), bytes);
+            return true;
         }
-        const std::string block = stream.substr(static_cast<std::size_t>(pos), rec);
-        pos += rec;
-        return block;
-    };
-    std::string blocks;
-    for (std::int64_t b = 0; b < (size + rec - 1) / rec && out.error.empty(); ++b)
-        blocks += nextBlock();
-    if (!out.error.empty())
-        return out;
-    out.trailer = nextBlock();
-    if (!out.error.empty())
-        return out;
-    if (volume != f.at("arcEnd"))
-        out.error = "entry ends in " + volume + ", index says " + f.at("arcEnd");
-    else if (std::to_string(pos) != f.at("dEndOffset"))
-        out.error = "entry ends at " + std::to_string(pos) + ", index says " + f.at("dEndOffset");
-    else if (blocks.find_first_not_of('\0', static_cast<std::size_t>(size)) != std::string::npos)
-        out.error = "filling after the data is not 0x00";
-    else if (Hex(NaiveChecksum(blocks)) != f.at("crc"))
-        out.error = "checksum " + Hex(NaiveChecksum(blocks)) + " but index says " + f.at("crc");
-    out.data = blocks.substr(0, static_cast<std::size_t>(size));
+        bool KeepGoing() override { return true; }
+        void Progress(const VolumeRun&, std::int64_t, std::int64_t) override {}
+    } sink;
+    sink.folder = folder;
+    sink.zipped = zipped;
+    ReadBack out;
+    out.result = ReadEntry(rec, sink, out.why);
+    out.data = std::move(sink.data);
+    out.data.resize(static_cast<std::size_t>(std::max<std::int64_t>(rec.size, 0)));
     return out;
 }
 
@@ -232,5 +208,53 @@ inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     }
     return out;
 }
+
+// A program folder with a source tree, a destination and a folder to
+// restore into; jobs archive into the destination.
+class RestoreFixture : public ::testing::Test {
+protected:
+    void SetUp() override { PrepareProgramFolder(home); }
+    void TearDown() override {
+        gRestoreJob.reset();
+        gRestoreList.clear();
+        ReleaseProgramFolder();
+    }
+
+    std::shared_ptr<clsBackup> AddJob(const std::string& name, bool zipped, int split,
+                                      const std::vector<std::string>& sources) {
+        auto job = std::make_shared<clsBackup>();
+        job->sName = name;
+        job->sDestinationDir = destination.Path();
+        job->archived = true;
+        job->bZipped = zipped;
+        job->splitSize = split;
+        for (const std::string& s : sources)
+            job->AddFile({.sPath = source.File(s), .bForD = s.back() == '/' ? 1 : 0});
+        gBackups.push_back(job);
+        return job;
+    }
+
+    RestoreResult LoadAndRestore(const std::string& name, const RestoreTarget& target) {
+        host.boxes.clear();
+        std::string why;
+        EXPECT_TRUE(LoadRestoreList(name, &why)) << why;
+        return gRestoreJob ? RestoreFiles(*gRestoreJob, gRestoreList, target) : RestoreResult{};
+    }
+
+    bool BoxSays(const std::string& text) const {
+        return std::any_of(host.boxes.begin(), host.boxes.end(),
+                           [&](const auto& b) { return b.text.find(text) != std::string::npos; });
+    }
+    bool Logged(const std::string& text) const {
+        return std::any_of(host.activity.begin(), host.activity.end(),
+                           [&](const auto& l) { return l.find(text) != std::string::npos; });
+    }
+
+    TempHome home;
+    TempHome source;
+    TempHome destination;
+    TempHome chosen;
+    TestHost host;
+};
 
 } // namespace archive_test

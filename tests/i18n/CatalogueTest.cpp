@@ -41,9 +41,10 @@ TEST_F(Catalogue, BuiltInTextsAreExactIncludingOddSpellingAndBlanks) {
     EXPECT_EQ(GetMsg("strMsgSystemVarsError"),
               "Could not initialize system variables! Quitting ...");
     EXPECT_EQ(GetMsg("strMsgRFToOrigQ"), "Do you want to restore files to original folder?");
-    EXPECT_EQ(BuiltinMessages().size(), 101u);
+    // New keys are appended after the original 101.
+    EXPECT_GE(BuiltinMessages().size(), 101u);
     EXPECT_EQ(BuiltinMessages().front().key, "strMsgRealyCancel");
-    EXPECT_EQ(BuiltinMessages().back().key, "strMsgRFToOrigQ");
+    EXPECT_EQ(BuiltinMessages()[100].key, "strMsgRFToOrigQ");
 }
 
 TEST_F(Catalogue, UnknownOrWrongCaseKeyGivesEmptyText) {

@@ -1,0 +1,268 @@
+#include "archive/ArchiveFormat.h"
+#include "archive/ArchiveIndex.h"
+#include "archive/RecordCheck.h"
+#include "i18n/Catalogue.h"
+#include "support/TempHome.h"
+
+#include "archive/ArchiveTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace archive_test;
+
+namespace {
+
+DateTime At(int y, int mo, int d, int h, int mi, int s) {
+    return *DateTime::FromParts(y, mo, d, h, mi, s);
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values)
+        s += static_cast<char>(v);
+    return s;
+}
+
+clsArchiveFileData ReportRecord() {
+    clsArchiveFileData rec;
+    rec.dSize = 102400;
+    rec.sFileName = "/home/ann/Data/report, final=2.doc";
+    rec.crc32 = Bytes({0x1A, 0x2B, 0x3C, 0x4D});
+    rec.sArchiveStart = "Daily";
+    rec.sArchiveEnd = "Daily-001";
+    rec.dStartOffset = 4294967296LL + 512;
+    rec.dEndOffset = 103424;
+    rec.dAttributes = 2175008800LL; // 0x81A40020: mode 0100644 and "archive"
+    rec.tCreationTimeSet(29600000, static_cast<std::uint32_t>(-1500000000));
+    rec.tLastAccessTimeSet(29610000, 12345678);
+    rec.tLastWriteTimeSet(0xFFFFFFFFu, 0x80000000u);
+    return rec;
+}
+
+const std::string kReportLine =
+    "dSession=20240301221500|RecSize=1024|arcStart=Daily|sOffs=4294967808"
+    "|arcEnd=Daily-001|dEndOffset=103424|fname=/home/ann/Data/report, final=2.doc"
+    "|size=102400|crc=1A2B3C4D|Attrib=2175008800|dCT=29600000/-1500000000"
+    "|dLAt=29610000/12345678|dLWt=-1/-2147483648\r\n";
+
+std::string Replaced(std::string text, const std::string& what, const std::string& with) {
+    return text.replace(text.find(what), what.size(), with);
+}
+
+} // namespace
+
+TEST(ArchiveFormat, BlockSizeChangesAtEachThreshold) {
+    const std::pair<std::int64_t, std::int64_t> expected[] = {
+        {0, 512},         {102399, 512},     {102400, 1024},    {255999, 1024},
+        {256000, 2048},   {511999, 2048},    {512000, 4096},    {1048575, 4096},
+        {1048576, 16384}, {10485759, 16384}, {10485760, 28672}, {5LL << 32, 28672}};
+    for (const auto& [size, block] : expected)
+        EXPECT_EQ(BlockSizeFor(size), block) << size;
+}
+
+TEST(ArchiveFormat, ChecksumBytesFollowTheDefinition) {
+    struct Case {
+        std::string data, start, sum;
+    };
+    const Case cases[] = {
+        {std::string(8, '\0'), std::string(4, '\0'), std::string(4, '\0')},
+        {Bytes({1, 2, 3, 4, 5, 6, 7, 8}), std::string(4, '\0'), Bytes({4, 4, 4, 12})},
+        {std::string("abc\0", 4), std::string(4, '\0'), "abc" + std::string(1, '\0')},
+        {"abc", std::string(4, '\0'), "abc" + std::string(1, '\0')}, // a short tail counts as 0x00
+        {"", "ab", "ab  "},                                          // start filled with spaces
+        {"", "abcdef", "abcd"},                                      // or cut
+        {Bytes({1, 1, 1, 1}), Bytes({0xF0, 0x0F, 0xFF, 0x00}), Bytes({0xF1, 0x0E, 0xFE, 0x01})},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(XorBlockChecksum(c.data, c.start), c.sum) << Hex(c.data);
+    EXPECT_EQ(HexString(Bytes({0x61, 0x62, 0x63, 0x00})), "61626300");
+
+    // Chained over blocks, or summed over a run of them at once: the same;
+    // odd offsets exercise unaligned words.
+    const std::string data = PseudoRandomBytes(100003, 7);
+    std::string chained(4, '\0');
+    BlockChecksum run;
+    for (std::size_t at = 0; at < data.size(); at += 28672) {
+        chained = XorBlockChecksum(data.substr(at, 28672), chained);
+        run.Add(std::string_view(data).substr(at, 28672));
+    }
+    EXPECT_EQ(chained, NaiveChecksum(data));
+    EXPECT_EQ(run.Bytes(), NaiveChecksum(data));
+    EXPECT_EQ(XorBlockChecksum(data.substr(1), std::string(4, '\0')),
+              NaiveChecksum(data.substr(1)));
+}
+
+TEST(ArchiveFormat, VolumeNamesAreNumberedWithThreeDigitsAndReadBack) {
+    EXPECT_EQ(VolumeName("Daily", 0), "Daily");
+    EXPECT_EQ(VolumeName("Daily", 1), "Daily-001");
+    EXPECT_EQ(VolumeName("My-Job", 12), "My-Job-012");
+    EXPECT_EQ(VolumeName("D", 1000), "D-1000");
+    EXPECT_EQ(VolumeFileName("D-001"), "D-001.darc");
+    EXPECT_EQ(IndexFileName("D"), "D.fs");
+    std::string base;
+    std::int64_t number = 0;
+    ASSERT_TRUE(SplitVolumeNumber("My-Job-012", base, number));
+    EXPECT_EQ(base, "My-Job");
+    EXPECT_EQ(number, 12);
+    for (const char* notNumbered :
+         {"Daily", "Daily-01", "Daily-0001", "Daily-000", "-001", "Daily-001x", "Daily-1234567890"})
+        EXPECT_FALSE(SplitVolumeNumber(notNumbered, base, number)) << notNumbered;
+}
+
+TEST(IndexLine, HoldsEveryKeyInOrderAndReadsBackToTheSameValues) {
+    EXPECT_EQ(FormatIndexLine(ReportRecord(), At(2024, 3, 1, 22, 15, 0), 1024), kReportLine);
+    const clsRestoreFileData r = ParseIndexRecord(kReportLine.substr(0, kReportLine.size() - 2));
+    EXPECT_EQ(r.dSession, At(2024, 3, 1, 22, 15, 0));
+    EXPECT_EQ(r.recsize, 1024);
+    EXPECT_EQ(r.arcStart, "Daily");
+    EXPECT_EQ(r.soffs, 4294967808LL);
+    EXPECT_EQ(r.arcEnd, "Daily-001");
+    EXPECT_EQ(r.dendoffset, 103424);
+    EXPECT_EQ(r.fname, "/home/ann/Data/report, final=2.doc");
+    EXPECT_EQ(r.size, 102400);
+    EXPECT_EQ(r.crc, "1A2B3C4D");
+    EXPECT_EQ(r.Attrib, 2175008800LL);
+    EXPECT_EQ(r.tCreationTimeGet(), (FileTimeHalves{29600000, 2794967296u}));
+    EXPECT_EQ(r.tLastAccessTimeGet(), (FileTimeHalves{29610000, 12345678}));
+    EXPECT_EQ(r.tLastWriteTimeGet(), (FileTimeHalves{0xFFFFFFFFu, 0x80000000u}));
+    EXPECT_EQ(RecordDamage(r), "");
+}
+
+TEST(IndexLine, FieldsAreReadLeniently) {
+    // Keys in any case; only the first "=" separates; commas stay in names;
+    // stray fields and unknown keys are ignored; a number that is not one is 0.
+    const clsRestoreFileData r = ParseIndexRecord(
+        "stray|FNAME=/x/a=b, c.txt||other=5|SIZE=12abc|arcstart=V|RecSize= 512 |sOffs=|"
+        "DENDOFFSET=99|attrib=32|dLAt=garbage|dCT=5/-6|dLWt=junk");
+    EXPECT_EQ(r.fname, "/x/a=b, c.txt");
+    EXPECT_EQ(r.size, 0);
+    EXPECT_EQ(r.arcStart, "V");
+    EXPECT_EQ(r.recsize, 512);
+    EXPECT_EQ(r.soffs, 0);
+    EXPECT_EQ(r.dendoffset, 99);
+    EXPECT_EQ(r.Attrib, 32);
+    EXPECT_EQ(r.dSession, DateTime::ZeroDate());
+    // A time without "/" repeats the previous time of the line.
+    EXPECT_EQ(r.tLastAccessTimeGet(), (FileTimeHalves{0, 0}));
+    EXPECT_EQ(r.tCreationTimeGet(), (FileTimeHalves{5, static_cast<std::uint32_t>(-6)}));
+    EXPECT_EQ(r.tLastWriteTimeGet(), (FileTimeHalves{5, static_cast<std::uint32_t>(-6)}));
+
+    for (const char* notASession :
+         {"2024030122150", "202403012215000", "", "2024x301221500", "20241301221500"})
+        EXPECT_EQ(ParseSessionDate(notASession), DateTime::ZeroDate()) << notASession;
+    EXPECT_EQ(ParseSessionDate("19991231235959"), At(1999, 12, 31, 23, 59, 59));
+    std::int32_t high = 7, low = 7;
+    EXPECT_TRUE(SplitTimePair("1/2794967296", high, low)); // unsigned spelling, same bits
+    EXPECT_EQ(low, -1500000000);
+    EXPECT_FALSE(SplitTimePair("123", high, low));
+    EXPECT_EQ(high, 1);
+}
+
+TEST(IndexFile, ReadsCrLfAndLfLinesSkipsBlankOnesAndKeepsOrder) {
+    TempHome home;
+    const std::string line = kReportLine.substr(0, kReportLine.size() - 2);
+    home.Write("Daily.fs", line + "\r\n\r\n   \n" + Replaced(line, ".doc", ".doc ") + "\n\n" +
+                               Replaced(line, "20240301", "20240302"));
+    std::vector<clsRestoreFileData> records(5);
+    IndexReport report;
+    ASSERT_TRUE(LoadIndexRecords(home.File("Daily.fs"), records, &report));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].fname, "/home/ann/Data/report, final=2.doc "); // the blank is the name's
+    EXPECT_EQ(records[2].dSession, At(2024, 3, 2, 22, 15, 0)); // complete without its line end
+    EXPECT_EQ(report.damagedLines, 0u);
+
+    EXPECT_FALSE(LoadIndexRecords(home.File("none.fs"), records, &report));
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(report.readError, ENOENT);
+}
+
+// Each damaged line is left out with the reason; the lines around it stay.
+TEST(IndexFile, ImpossibleRecordsAreLeftOutWithTheirReason) {
+    LoadMessageCatalogue("");
+    const std::string good = kReportLine;
+    const std::pair<std::string, std::string> cases[] = {
+        {Replaced(good, "RecSize=1024", "RecSize=0"), "its block size 0 is impossible"},
+        {Replaced(good, "RecSize=1024", "RecSize=1026"), "its block size 1026 is impossible"},
+        {Replaced(good, "RecSize=1024", "RecSize=1099511627776"),
+         "its block size 1099511627776 is impossible"}, // memory is bounded by it
+        {Replaced(good, "size=102400", "size=-1"), "its size -1 is impossible"},
+        {Replaced(good, "sOffs=4294967808", "sOffs=4611686018427387904"),
+         "its volume positions are impossible"},
+        {Replaced(good, "dEndOffset=103424", "dEndOffset=0"),
+         "its volume positions are impossible"},
+        {Replaced(good, "crc=1A2B3C4D", "crc=1A2B3C4"),
+         "its checksum \"1A2B3C4\" is not 8 hex digits"},
+        {Replaced(good, "crc=1A2B3C4D", "crc=1A2B3C4G"), "is not 8 hex digits"},
+        {Replaced(good, "arcEnd=Daily-001", "arcEnd=Other-001"),
+         "its volumes \"Daily\" and \"Other-001\" do not follow each other"},
+        {Replaced(good, "arcStart=Daily", "arcStart=../x"), "do not follow each other"},
+        {Replaced(good, "arcEnd=Daily-001", "arcEnd=Daily-900"), // more volumes than blocks
+         "its positions do not fit its size"},
+        {Replaced(good, "dEndOffset=103424", "dEndOffset=103936"), "its positions do not fit"},
+        {Replaced(good, "dLWt=-1/-2147483648", "dLWt=0/0"), "it records no modification time"},
+        {Replaced(good, "dSession=20240301221500", "dSession=2024"), "it records no session"},
+        {Replaced(good, "fname=/home/ann/Data/report, final=2.doc", "fname="), "it names no file"},
+        {good.substr(0, 60), "it ends without a line end: the index was cut short"},
+    };
+    TempHome home;
+    for (const auto& [damaged, reason] : cases) {
+        home.Write("Daily.fs", good + damaged + (damaged.size() > 60 ? good : ""));
+        std::vector<clsRestoreFileData> records;
+        IndexReport report;
+        EXPECT_TRUE(LoadIndexRecords(home.File("Daily.fs"), records, &report)) << reason;
+        EXPECT_EQ(records.size(), damaged.size() > 60 ? 2u : 1u) << reason;
+        EXPECT_EQ(report.damagedLines, 1u) << reason;
+        EXPECT_EQ(report.firstDamagedLine, 2u) << reason;
+        EXPECT_NE(report.firstDamage.find(reason), std::string::npos) << report.firstDamage;
+        // The damaged record itself: refused, and no volume list is made of it.
+        const clsRestoreFileData raw = ParseIndexRecord(damaged.substr(0, damaged.find('\r')));
+        EXPECT_TRUE(VolumeChain(raw).empty()) << reason;
+    }
+    // Not one usable line: that is no index.
+    home.Write("Daily.fs", cases[0].first);
+    std::vector<clsRestoreFileData> records;
+    EXPECT_FALSE(LoadIndexRecords(home.File("Daily.fs"), records));
+}
+
+TEST(IndexFile, VolumeRunsFollowTheWritersNamesEvenWithDashesInJobNames) {
+    clsRestoreFileData rec = ParseIndexRecord(kReportLine.substr(0, kReportLine.size() - 2));
+    rec.size = 700;
+    rec.recsize = 512;
+    rec.soffs = 0;
+    rec.dendoffset = 1536;
+    using Names = std::vector<std::string>;
+    const std::tuple<std::string, std::string, Names> cases[] = {
+        {"Daily", "Daily", {"Daily"}},
+        {"Daily", "Daily-002", {"Daily", "Daily-001", "Daily-002"}},
+        {"My-Job-001", "My-Job-002", {"My-Job-001", "My-Job-002"}},
+        {"Back-001", "Back-001-001", {"Back-001", "Back-001-001"}},
+        {"Daily-002", "Daily-001", {}},
+        {"Daily", "Daily-0001", {}},
+        {"", "", {}},
+    };
+    for (const auto& [start, end, names] : cases) {
+        rec.arcStart = start;
+        rec.arcEnd = end;
+        EXPECT_EQ(VolumeChain(rec), names) << start << " .. " << end;
+    }
+}
+
+TEST(IndexFile, AHundredThousandLinesAllComeBackInOrder) {
+    TempHome home;
+    std::string text;
+    clsArchiveFileData rec = ReportRecord();
+    rec.sArchiveEnd = "Daily";
+    for (int i = 0; i < 100000; ++i) {
+        rec.sFileName = "/data/folder" + std::to_string(i % 97) + "/file" + std::to_string(i);
+        rec.dStartOffset = static_cast<std::int64_t>(i) * 1536;
+        rec.dEndOffset = rec.dStartOffset + 101 * 1024;
+        text += FormatIndexLine(rec, At(2024, 3, 1, 22, 15, i % 60), 1024);
+    }
+    home.Write("Big.fs", text);
+    std::vector<clsRestoreFileData> records;
+    ASSERT_TRUE(LoadIndexRecords(home.File("Big.fs"), records));
+    ASSERT_EQ(records.size(), 100000u);
+    EXPECT_EQ(records[99999].fname, "/data/folder89/file99999");
+    EXPECT_EQ(records[99999].soffs, 99999LL * 1536);
+    EXPECT_EQ(records[99999].dSession, At(2024, 3, 1, 22, 15, 39));
+}
