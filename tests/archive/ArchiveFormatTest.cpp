@@ -246,23 +246,3 @@ TEST(IndexFile, VolumeRunsFollowTheWritersNamesEvenWithDashesInJobNames) {
         EXPECT_EQ(VolumeChain(rec), names) << start << " .. " << end;
     }
 }
-
-TEST(IndexFile, AHundredThousandLinesAllComeBackInOrder) {
-    TempHome home;
-    std::string text;
-    clsArchiveFileData rec = ReportRecord();
-    rec.sArchiveEnd = "Daily";
-    for (int i = 0; i < 100000; ++i) {
-        rec.sFileName = "/data/folder" + std::to_string(i % 97) + "/file" + std::to_string(i);
-        rec.dStartOffset = static_cast<std::int64_t>(i) * 1536;
-        rec.dEndOffset = rec.dStartOffset + 101 * 1024;
-        text += FormatIndexLine(rec, At(2024, 3, 1, 22, 15, i % 60), 1024);
-    }
-    home.Write("Big.fs", text);
-    std::vector<clsRestoreFileData> records;
-    ASSERT_TRUE(LoadIndexRecords(home.File("Big.fs"), records));
-    ASSERT_EQ(records.size(), 100000u);
-    EXPECT_EQ(records[99999].fname, "/data/folder89/file99999");
-    EXPECT_EQ(records[99999].soffs, 99999LL * 1536);
-    EXPECT_EQ(records[99999].dSession, At(2024, 3, 1, 22, 15, 39));
-}

@@ -1,48 +1,30 @@
 #pragma once
 // Shared by the archive tests: bytes laid out by hand from the formats, the
-// real reader run over a folder of volumes, and a program folder with jobs
-// for restores.
+// real reader run over a folder of volumes, and a program folder with jobs.
 
-#include "archive/ArchiveIndex.h"
 #include "archive/VolumeReader.h"
 #include "archive/clsDskFile.h"
 #include "engine/RestoreRun.h"
 #include "support/ProgramFolderSetup.h"
-#include "support/TempHome.h"
 #include "support/TestHost.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <map>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 #include <zlib.h>
 
 namespace archive_test {
 
-// The whole uncompressed stream of a gzip file, every member, through gzread.
-inline std::string Gunzip(const std::string& path) {
-    std::string out;
-    gzFile gz = gzopen(path.c_str(), "rb");
-    char buf[65536];
-    for (int n; gz != nullptr && (n = gzread(gz, buf, sizeof buf)) > 0;)
-        out.append(buf, static_cast<std::size_t>(n));
-    if (gz != nullptr)
-        gzclose(gz);
-    return out;
-}
-
 // What the real zcat prints for a file.
 inline std::string Zcat(const std::string& path) {
     std::string out;
-    FILE* p = ::popen(("zcat '" + path + "'").c_str(), "r");
     char buf[65536];
-    for (std::size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+    FILE* p = ::popen(("zcat '" + path + "'").c_str(), "r");
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
         out.append(buf, n);
-    if (p != nullptr)
-        ::pclose(p);
+    ::pclose(p);
     return out;
 }
 
@@ -50,24 +32,18 @@ inline std::string Zcat(const std::string& path) {
 inline int CountGzipMembers(const std::string& path) {
     const std::string in = ReadTestFile(path);
     z_stream s{};
-    if (inflateInit2(&s, 16 + MAX_WBITS) != Z_OK)
-        return -1;
+    inflateInit2(&s, 16 + MAX_WBITS);
     std::string sink(65536, '\0');
     int members = 0;
-    for (std::size_t pos = 0; pos < in.size(); pos = in.size() - s.avail_in) {
+    for (std::size_t pos = 0; pos < in.size() && members >= 0; pos = in.size() - s.avail_in) {
         s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + pos));
         s.avail_in = static_cast<uInt>(in.size() - pos);
         int rc;
         do {
             s.next_out = reinterpret_cast<Bytef*>(sink.data());
             s.avail_out = static_cast<uInt>(sink.size());
-            rc = inflate(&s, Z_NO_FLUSH);
-        } while (rc == Z_OK);
-        if (rc != Z_STREAM_END) {
-            members = -1;
-            break;
-        }
-        ++members;
+        } while ((rc = inflate(&s, Z_NO_FLUSH)) == Z_OK);
+        members = rc == Z_STREAM_END ? members + 1 : -1;
         inflateReset(&s);
     }
     inflateEnd(&s);
@@ -77,40 +53,30 @@ inline int CountGzipMembers(const std::string& path) {
 // The checksum the slow, obvious way: byte k = XOR of the bytes at positions
 // congruent to k modulo 4.
 inline std::string NaiveChecksum(const std::string& data) {
-    unsigned char sum[4] = {0, 0, 0, 0};
+    std::string sum(4, '\0');
     for (std::size_t i = 0; i < data.size(); ++i)
-        sum[i % 4] ^= static_cast<unsigned char>(data[i]);
-    return std::string(reinterpret_cast<const char*>(sum), 4);
+        sum[i % 4] = static_cast<char>(sum[i % 4] ^ data[i]);
+    return sum;
 }
 
 inline std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : bytes)
-        out += std::string{digits[c >> 4], digits[c & 15]};
+        out += std::string{"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
     return out;
 }
 
 inline std::string Padded(std::int64_t value, std::size_t width) {
-    std::string digits = std::to_string(value);
+    const std::string digits = std::to_string(value);
     return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
 }
 
-// A write time as the index writes it: 100 ns ticks since 1601 in two signed
-// 32-bit halves.
-inline std::string TimePair(std::int64_t unixSeconds) {
-    const std::uint64_t ticks =
-        static_cast<std::uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL;
-    return std::to_string(static_cast<std::int32_t>(ticks >> 32)) + "/" +
-           std::to_string(static_cast<std::int32_t>(ticks & 0xFFFFFFFFu));
-}
-
 // One stored file laid out by hand in 512-byte blocks: its blocks filled up
-// with 0x00, the trailer block, and the index line that finds it.
+// with 0x00, the trailer block, and the index line that finds it. Written at
+// 1700000000 (2023-11-14 22:13:20 UTC), in 100 ns ticks since 1601 as two
+// signed 32-bit halves.
 struct HandEntry {
-    std::string blocks;
-    std::string trailer;
-    std::string line;
+    std::string blocks, trailer, line;
 };
 
 inline HandEntry MakeEntry(const std::string& fname, const std::string& data, std::int64_t attrib,
@@ -127,8 +93,8 @@ inline HandEntry MakeEntry(const std::string& fname, const std::string& data, st
              "|sOffs=" + std::to_string(start) + "|arcEnd=" + arcEnd +
              "|dEndOffset=" + std::to_string(end) + "|fname=" + fname +
              "|size=" + std::to_string(data.size()) + "|crc=" + crc +
-             "|Attrib=" + std::to_string(attrib) + "|dCT=0/0|dLAt=" + TimePair(1700000000) +
-             "|dLWt=" + TimePair(1700000000) + "\r\n";
+             "|Attrib=" + std::to_string(attrib) +
+             "|dCT=0/0|dLAt=31070023/-965935104|dLWt=31070023/-965935104\r\n";
     return e;
 }
 
@@ -143,26 +109,20 @@ inline std::vector<clsRestoreFileData> IndexLines(const std::string& path) {
     return lines;
 }
 
-// One stored file cut out of the volumes in `folder` by the real reader.
-struct ReadBack {
-    std::string data;
-    std::string why;
-    EntryRead result = EntryRead::Failed;
-};
-
-inline ReadBack ReadStored(const std::string& folder, const clsRestoreFileData& rec, bool zipped) {
+// One stored file cut out of the volumes in `folder` by the real reader;
+// `why` is empty when it checked out.
+inline std::string ReadStored(const std::string& folder, const clsRestoreFileData& rec, bool zipped,
+                              std::string& why) {
     struct Sink : EntrySink {
-        std::string folder;
+        std::string folder, data;
         bool zipped = false;
         VolumeReader reader;
-        std::string data;
         VolumeReader* OpenVolume(const VolumeRun& run, std::int64_t number) override {
-            return reader.Open(folder + "/" + VolumeFileName(run.Name(number)), zipped) ? &reader
-                                                                                        : nullptr;
+            const std::string path = folder + "/" + VolumeFileName(run.Name(number));
+            return reader.Open(path, zipped) ? &reader : nullptr;
         }
         bool Write(std::string_view bytes, std::int64_t at) override {
-            if (data.size() < at + bytes.size())
-                data.resize(at + bytes.size());
+            data.resize(std::max(data.size(), at + bytes.size()));
             data.replace(at, bytes.size(), bytes);
             return true;
         }
@@ -171,19 +131,17 @@ inline ReadBack ReadStored(const std::string& folder, const clsRestoreFileData& 
     } sink;
     sink.folder = folder;
     sink.zipped = zipped;
-    ReadBack out;
-    out.result = ReadEntry(rec, sink, out.why);
-    out.data = std::move(sink.data);
-    out.data.resize(static_cast<std::size_t>(std::max<std::int64_t>(rec.size, 0)));
-    return out;
+    if (ReadEntry(rec, sink, why) != EntryRead::Ok && why.empty())
+        why = "a volume cannot be opened";
+    sink.data.resize(static_cast<std::size_t>(std::max<std::int64_t>(rec.size, 0)));
+    return sink.data;
 }
 
 // A file record as the file search would make it.
 inline clsDskFile DskFileFor(const std::string& fullPath) {
     clsDskFile f;
-    const std::size_t slash = fullPath.rfind('/');
-    f.path = fullPath.substr(0, slash + 1);
-    f.filename = fullPath.substr(slash + 1);
+    f.path = ParentFolder(fullPath) + "/";
+    f.filename = FileNameOf(fullPath);
     struct stat st {};
     if (::stat(fullPath.c_str(), &st) == 0) {
         f.dSize = st.st_size;
@@ -196,15 +154,15 @@ inline clsDskFile DskFileFor(const std::string& fullPath) {
     return f;
 }
 
-// Bytes that do not compress and do not repeat, always the same for the same number.
+// Bytes that do not compress and do not repeat, the same for the same origin.
 inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     std::string out(n, '\0');
     std::uint32_t x = origin * 2654435761u + 1;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (char& c : out) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        out[i] = static_cast<char>(x >> 24);
+        c = static_cast<char>(x >> 24);
     }
     return out;
 }
@@ -250,10 +208,7 @@ protected:
                            [&](const auto& l) { return l.find(text) != std::string::npos; });
     }
 
-    TempHome home;
-    TempHome source;
-    TempHome destination;
-    TempHome chosen;
+    TempHome home, source, destination, chosen;
     TestHost host;
 };
 
