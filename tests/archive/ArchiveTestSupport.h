@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include <zlib.h>
 
 namespace archive_test {
 
@@ -26,28 +25,6 @@ inline std::string Zcat(const std::string& path) {
         out.append(buf, n);
     ::pclose(p);
     return out;
-}
-
-// Complete gzip members in a file; -1 when it is not a clean sequence of them.
-inline int CountGzipMembers(const std::string& path) {
-    const std::string in = ReadTestFile(path);
-    z_stream s{};
-    inflateInit2(&s, 16 + MAX_WBITS);
-    std::string sink(65536, '\0');
-    int members = 0;
-    for (std::size_t pos = 0; pos < in.size() && members >= 0; pos = in.size() - s.avail_in) {
-        s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + pos));
-        s.avail_in = static_cast<uInt>(in.size() - pos);
-        int rc;
-        do {
-            s.next_out = reinterpret_cast<Bytef*>(sink.data());
-            s.avail_out = static_cast<uInt>(sink.size());
-        } while ((rc = inflate(&s, Z_NO_FLUSH)) == Z_OK);
-        members = rc == Z_STREAM_END ? members + 1 : -1;
-        inflateReset(&s);
-    }
-    inflateEnd(&s);
-    return members;
 }
 
 // The checksum the slow, obvious way: byte k = XOR of the bytes at positions

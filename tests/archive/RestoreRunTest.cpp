@@ -1,3 +1,5 @@
+#include "archive/RestoreTree.h"
+#include "archive/clsArchive.h"
 #include "engine/BackupRun.h"
 #include "platform/Clock.h"
 
@@ -6,10 +8,44 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace archive_test;
 
 namespace {
+
+clsRestoreFileData Rec(const std::string& fname, int hour) {
+    clsRestoreFileData r;
+    r.fname = fname;
+    r.dSession = *DateTime::FromParts(2024, 3, 1, hour, 0, 0);
+    return r;
+}
+
+using Strings = std::vector<std::string>;
+
+Strings Names(const std::vector<clsRestoreFileData>& records) {
+    Strings names;
+    for (const auto& r : records)
+        names.push_back(r.fname + "@" + std::to_string(r.dSession.Hour()));
+    return names;
+}
+
+std::string PreadAt(const std::string& path, std::int64_t offset, std::size_t length) {
+    std::string out(length, '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    out.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(fd, out.data(), length, offset))));
+    ::close(fd);
+    return out;
+}
+
+long PeakKilobytes() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
 
 std::string Replaced(std::string text, const std::string& what, const std::string& with) {
     return text.replace(text.find(what), what.size(), with);
@@ -106,60 +142,23 @@ TEST_F(RestoreRun, EveryArchiveKindRestoresByteForByteBelowAChosenFolderOrInPlac
     EXPECT_EQ(host.boxes.back().text, "4/4 files restored to !");
 }
 
-TEST_F(RestoreRun, IncrementalChainGivesTheNewestVersionOrTheOneOfAnEarlierSession) {
-    AddJob("Inc", true, 100000, {"docs/"})->bIncremental = true;
-    RunBackup("Inc");
-    SetClockOverride(DateTime::FromParts(2026, 12, 5, 11, 0, 0));
-    Put(0, "alpha, second edition", 1700000500);
-    RunBackup("Inc");
-    ASSERT_TRUE(LoadRestoreList("Inc"));
-    ASSERT_EQ(gRestoreList.size(), 5u);
-    const RestoreSelection newest = SelectNewestVersions(gRestoreList, std::nullopt, {});
-    EXPECT_TRUE(RestoreFiles(*gRestoreJob, newest.records, {chosen.File("new")}).AllRestored());
-    ExpectRestored(chosen.File("new"), {"alpha, second edition", original[1], "", original[3]});
-    const RestoreSelection earlier =
-        SelectNewestVersions(gRestoreList, DateTime::FromParts(2026, 12, 5, 10, 30, 0), {});
-    EXPECT_TRUE(RestoreFiles(*gRestoreJob, earlier.records, {chosen.File("old")}).AllRestored());
-    EXPECT_EQ(ReadTestFile(chosen.File("old") + source.File("docs/a.txt")), "alpha");
-    // Both versions of one file chosen: the one chosen last wins, the other is not counted.
-    const RestoreResult both = RestoreFiles(*gRestoreJob, gRestoreList, {chosen.File("both")});
-    EXPECT_EQ(both.restored, 4);
-    EXPECT_EQ(both.selected, 5);
-    EXPECT_EQ(ReadTestFile(chosen.File("both") + source.File("docs/a.txt")),
-              "alpha, second edition");
-}
-
-TEST_F(RestoreRun, LoadRestoreListSaysWhyAnIndexCannotBeHad) {
+// A restore and a backup run never share the staging folder.
+TEST_F(RestoreRun, RestoresSayWhyTheyCannotBeginAndHoldStagingWhileTheyWork) {
     std::string why;
     EXPECT_FALSE(LoadRestoreList("Nobody", &why));
     EXPECT_EQ(why, "there is no job named \"Nobody\"");
-    AddJob("Never", false, 0, {"docs/"});
-    EXPECT_FALSE(LoadRestoreList("Never", &why));
-    EXPECT_EQ(why, destination.File("Never.fs") + " cannot be copied: No such file or directory");
-    auto safe = AddJob("Safe", false, 0, {"docs/"});
-    safe->Protected = true;
-    safe->password = "right";
-    RunBackup("Safe");
-    safe->password = "wrong";
-    EXPECT_FALSE(LoadRestoreList("Safe", &why));
-    EXPECT_EQ(why, destination.File("Safe.fs") +
-                       " cannot be decrypted: the password is wrong or the file is damaged");
-    EXPECT_TRUE(gRestoreList.empty());
-    EXPECT_FALSE(FileExists(home.File("temp/Safe.fs"))); // nothing stale for a later look
-    AddJob("Remote", false, 0, {"docs/"})->destFTP = true;
-    host.boxes.clear();
-    EXPECT_FALSE(LoadRestoreList("Remote", &why));
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].text, "Files were not stored locally. Proceed to download!");
-    EXPECT_EQ(why, "Can't connect to ftp server!");
-}
-
-// A restore and a backup run never share the staging folder.
-TEST_F(RestoreRun, RestoresRefuseWhileARunGoesAndHoldStagingWhileTheyWork) {
     auto job = AddJob("Docs", false, 0, {"docs/"});
+    EXPECT_FALSE(LoadRestoreList("Docs", &why));
+    EXPECT_EQ(why, destination.File("Docs.fs") + " cannot be copied: No such file or directory");
     job->Protected = true; // decrypting and reading both let the scheduler tick
-    job->password = "pw";
+    job->password = "right";
     RunBackup("Docs");
+    job->password = "wrong";
+    EXPECT_FALSE(LoadRestoreList("Docs", &why));
+    EXPECT_EQ(why, destination.File("Docs.fs") +
+                       " cannot be decrypted: the password is wrong or the file is damaged");
+    EXPECT_FALSE(FileExists(home.File("temp/Docs.fs"))); // nothing stale for a later look
+    job->password = "right";
     ASSERT_TRUE(LoadRestoreList("Docs"));
     const std::vector<clsRestoreFileData> list = gRestoreList;
 
@@ -167,7 +166,6 @@ TEST_F(RestoreRun, RestoresRefuseWhileARunGoesAndHoldStagingWhileTheyWork) {
     home.Write("temp/Docs.fs", "being written");
     home.Write("temp/Docs.darc", "being written");
     gBackupRunning = true;
-    std::string why;
     EXPECT_FALSE(LoadRestoreList("Docs", &why));
     EXPECT_EQ(why,
               "A backup is running and uses the staging folder: restore when it has finished.");
@@ -188,13 +186,19 @@ TEST_F(RestoreRun, RestoresRefuseWhileARunGoesAndHoldStagingWhileTheyWork) {
     EXPECT_TRUE(RestoreFiles(*job, gRestoreList, {chosen.Path()}).AllRestored());
     EXPECT_GT(yields, 0);
     EXPECT_EQ(held, yields);
-    EXPECT_FALSE(gRestoreHoldsStaging);
     {
         RestoreStagingClaim window; // the restore window's claim outlives the restore's
         RestoreFiles(*job, gRestoreList, {chosen.File("again")});
         EXPECT_TRUE(gRestoreHoldsStaging);
     }
     EXPECT_FALSE(gRestoreHoldsStaging);
+
+    AddJob("Remote", false, 0, {"docs/"})->destFTP = true;
+    host.boxes.clear();
+    EXPECT_FALSE(LoadRestoreList("Remote", &why));
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "Files were not stored locally. Proceed to download!");
+    EXPECT_EQ(why, "Can't connect to ftp server!");
 }
 
 TEST_F(RestoreRun, CancelAndTheQuestionsBeforeARestoreLeaveNothingHalfDone) {
@@ -248,12 +252,17 @@ TEST_F(RestoreRun, HandMadeVolumesAreCutIntoFilesAcrossVolumeBoundaries) {
     // Starts in My-Job-001, continues at position 0 of My-Job-002.
     const HandEntry s =
         MakeEntry("/data/deep/span.bin", data600, 32, "My-Job-001", 0, "My-Job-002", 1024);
-    destination.Write("My-Job.darc", a.blocks + a.trailer + e.trailer);
+    // Another version of a.bin listed first: the one chosen last is kept.
+    const HandEntry old = MakeEntry("/data/a.bin", "old", 32, "My-Job", 2048, "My-Job", 3072);
+    destination.Write("My-Job.darc", a.blocks + a.trailer + e.trailer + old.blocks + old.trailer);
     destination.Write("My-Job-001.darc", s.blocks.substr(0, 512));
     destination.Write("My-Job-002.darc", s.blocks.substr(512) + s.trailer);
-    destination.Write("My-Job.fs", a.line + e.line + s.line);
+    destination.Write("My-Job.fs", old.line + a.line + e.line + s.line);
     AddJob("My-Job", false, 0, {});
-    EXPECT_EQ(LoadAndRestore("My-Job", {chosen.Path()}).restored, 3);
+    const RestoreResult result = LoadAndRestore("My-Job", {chosen.Path()});
+    EXPECT_EQ(result.selected * 10 + result.restored, 43); // the earlier one is not counted
+    EXPECT_TRUE(Logged("FAIL: Restore of /data/a.bin failed! (the version of session "
+                       "20240301221500 is left out: a later one was chosen as well)"));
     // Permissions from the high half, else from the read-only bit.
     const std::tuple<const char*, std::string, mode_t> files[] = {
         {"data/a.bin", data700, 0640},
@@ -330,4 +339,127 @@ TEST_F(RestoreRun, MissingVolumesAndUnwritableTargetsCostOnlyTheirFiles) {
     EXPECT_EQ(LoadAndRestore("Split", {chosen.File("R")}).restored, 1);
     EXPECT_TRUE(FolderExists(a + "/inside"));
     EXPECT_TRUE(BoxSays("Cannot open " + a + " file to restore! (Is a directory)"));
+}
+
+// 4 GiB and a little more, mostly a hole: source, volume and restored file
+// stay sparse where the file system allows; room is checked for those that
+// do not keep holes.
+TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory) {
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(home.Path().c_str(), &fs), 0);
+    if (static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize < (14ULL << 30))
+        GTEST_SKIP() << "needs 14 GiB free for the source, the volume and the restored file";
+    SetClockOverride(DateTime::FromParts(2024, 3, 1, 22, 15, 0));
+    const std::int64_t size = 4294968296LL; // 2^32 + 1000
+    const std::string head = PseudoRandomBytes(5000, 11);
+    const std::string tail = PseudoRandomBytes(1000, 12);
+    const std::string big = source.File("big.img");
+    source.Write("big.img", head);
+    ASSERT_EQ(::truncate(big.c_str(), size - 1000), 0);
+    const std::string after = source.File("after.txt");
+    source.Write("after.txt", "after");
+    {
+        const int fd = ::open(big.c_str(), O_WRONLY | O_APPEND);
+        ASSERT_EQ(::write(fd, tail.data(), tail.size()), 1000);
+        ::close(fd);
+    }
+    clsArchive archive;
+    archive.dSessionDate = ClockNow();
+    archive.sArcfName = "Big";
+    archive.NewArchive("Big", true);
+    ASSERT_EQ(archive.AddFileToArchive(DskFileFor(big), false), 1);
+    ASSERT_EQ(archive.AddFileToArchive(DskFileFor(after), false), 1);
+    archive.CloseArchive();
+
+    // 149797 blocks of 28672 bytes, then the trailer block. Head and tail fall
+    // on the checksum bytes in order: 2^32 is a multiple of 4.
+    const std::int64_t trailerAt = 149797LL * 28672;
+    const std::int64_t end = trailerAt + 28672;
+    const std::string crc = Hex(XorBlockChecksum(tail, NaiveChecksum(head)));
+    const std::vector<clsRestoreFileData> index = IndexLines(home.File("temp/Big.fs"));
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index[0].size, size);
+    EXPECT_EQ(index[0].recsize, 28672);
+    EXPECT_EQ(index[0].dendoffset, end);
+    EXPECT_EQ(index[0].crc, crc);
+    EXPECT_EQ(index[1].soffs, end);
+    const std::string volume = home.File("temp/Big.darc");
+    EXPECT_EQ(PreadAt(volume, trailerAt, big.size() + 62),
+              big + "004294968296" + crc + "00000000000000" + "00004295008256" + "20240301221500");
+    EXPECT_EQ(PreadAt(volume, end + 512, after.size() + 34),
+              after + "000000000005" + Hex(NaiveChecksum("after")) + "00004295008256");
+
+    // The staging folder serves as the destination: nothing is copied.
+    AddJob("Big", false, 0, {})->sDestinationDir = home.File("temp");
+    const long peakBefore = PeakKilobytes();
+    EXPECT_TRUE(LoadAndRestore("Big", {chosen.Path()}).AllRestored());
+    EXPECT_LT(PeakKilobytes() - peakBefore, 64 * 1024) << "kilobytes added by the restore";
+    const std::string restored = chosen.Path() + big;
+    EXPECT_EQ(FileSize(restored), size);
+    EXPECT_TRUE(PreadAt(restored, 0, head.size()) == head);
+    EXPECT_EQ(PreadAt(restored, 3000000000LL, 4096), std::string(4096, '\0'));
+    EXPECT_TRUE(PreadAt(restored, size - 1000, 2000) == tail);
+}
+
+TEST(RestoreSelection, NewestVersionOfEachFileAtOrBeforeASessionNarrowedByPaths) {
+    const std::vector<clsRestoreFileData> index = {
+        Rec("/home/ann/a.txt", 8), Rec("/home/ann/docs/b.txt", 8), Rec("/home/annex/c.txt", 8),
+        Rec("/home/ann/a.txt", 9), Rec("/home/ann/docs/b.txt", 10)};
+    const Strings newest = {"/home/annex/c.txt@8", "/home/ann/a.txt@9", "/home/ann/docs/b.txt@10"};
+    EXPECT_EQ(Names(SelectNewestVersions(index, std::nullopt, {}).records), newest);
+    EXPECT_EQ(Names(SelectNewestVersions(index, Rec("", 9).dSession, {}).records),
+              (Strings{"/home/ann/docs/b.txt@8", "/home/annex/c.txt@8", "/home/ann/a.txt@9"}));
+    // A folder prefix takes whole names only: /home/ann is not /home/annex.
+    const RestoreSelection some =
+        SelectNewestVersions(index, std::nullopt, {"/home/ann/", "/home/annex/c.txt", "/nope"});
+    EXPECT_EQ(Names(some.records), newest);
+    EXPECT_EQ(some.unmatchedPaths, Strings{"/nope"});
+    // Stored only after the session asked for: nothing matches.
+    EXPECT_EQ(SelectNewestVersions(index, Rec("", 7).dSession, {"/home/ann/a.txt"}).unmatchedPaths,
+              Strings{"/home/ann/a.txt"});
+}
+
+TEST(RestoreSelection, TargetsStayBelowTheChosenFolderOrAreRefused) {
+    EXPECT_EQ(RestorePathFor(Rec("/home/a.txt", 8), {}), "/home/a.txt");
+    EXPECT_EQ(RestorePathFor(Rec("/home/a.txt", 8), {"/tmp/R/"}), "/tmp/R/home/a.txt");
+    EXPECT_EQ(RestorePathFor(Rec("/a.txt", 8), {"/"}), "/a.txt");
+    for (const std::string& bad : Strings{"/home/../../etc/passwd", "..", "home/a.txt", "",
+                                          "/home/ann/", "/home/./a.txt", std::string("/a\0b", 4)}) {
+        std::string why;
+        EXPECT_EQ(RestorePathFor(Rec(bad, 8), {"/tmp/R"}, &why), "") << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+}
+
+TEST(RestoreTree, SessionsHoldTheirFoldersAndFilesKeyedWithTheirLetterCase) {
+    const RestoreTree tree({Rec("/home/ann/Docs/a.txt", 8), Rec("/home/ann/docs/a.txt", 8),
+                            Rec("/home/ann/b.txt", 8), Rec("/home/ann/Docs/a.txt", 9),
+                            Rec("relative/c", 9), Rec("/home/ann/b.txt", 8)});
+    ASSERT_EQ(tree.Roots().size(), 2u);
+    const RestoreTreeNode& first = tree.Node(tree.Roots()[0]);
+    EXPECT_EQ(first.key + " " + first.name, "ses_20240301080000 20240301080000");
+    ASSERT_EQ(first.children.size(), 1u); // "home": no node for the leading ""
+    const RestoreTreeNode* ann = tree.Find("SES_20240301080000/home/ann");
+    ASSERT_NE(ann, nullptr);
+    Strings names;
+    for (const std::int32_t child : ann->children)
+        names.push_back(tree.Node(child).name);
+    EXPECT_EQ(names, (Strings{"Docs", "docs", "b.txt"}));
+    EXPECT_FALSE(ann->IsFile());
+    const RestoreTreeNode* lower = tree.Find("SES_20240301080000/home/ann/docs/a.txt");
+    ASSERT_NE(lower, nullptr);
+    EXPECT_EQ(lower->record, 1);
+    EXPECT_EQ(tree.Node(lower->parent).key, "SES_20240301080000/home/ann/docs");
+    // A name stored twice in a session: the later line, as a restore takes it.
+    EXPECT_EQ(tree.Find("SES_20240301080000/home/ann/b.txt")->record, 5);
+    EXPECT_EQ(tree.Find("SES_20240301090000/home/ann/Docs/a.txt")->record, 3);
+    EXPECT_EQ(tree.Find("SES_20240301090000relative/c")->record, 4);
+    EXPECT_EQ(tree.Find("ses_20240301080000/home"), nullptr); // keys are exact
+
+    std::vector<clsRestoreFileData> many;
+    for (int i = 0; i < 100000; ++i)
+        many.push_back(Rec("/data/d" + std::to_string(i / 1000) + "/f" + std::to_string(i), 8));
+    const RestoreTree big(many);
+    EXPECT_EQ(big.Nodes().size(), 1u + 1u + 100u + 100000u); // session, "data", folders, files
+    EXPECT_EQ(big.Find("SES_20240301080000/data/d42")->children.size(), 1000u);
 }
