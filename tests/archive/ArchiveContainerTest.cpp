@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,24 +16,15 @@ using namespace archive_test;
 namespace {
 
 // Makes the kernel refuse writes past a file size, the way a full disk does,
-// for as long as the object lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, handler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*handler_)(int);
-};
+// until the result is let go.
+std::shared_ptr<void> LimitFileSize(rlim_t bytes) {
+    static rlimit old;
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    return std::shared_ptr<void>(nullptr, [](void*) { ::setrlimit(RLIMIT_FSIZE, &old); });
+}
 
 class ArchiveContainer : public RestoreFixture {
 protected:
@@ -59,13 +51,19 @@ protected:
     std::string Staging(const std::string& name) const { return home.File("temp/" + name); }
     std::vector<clsRestoreFileData> Index() const { return IndexLines(Staging("Daily.fs")); }
 
-    // Every indexed file comes back, byte for byte, through the reader.
+    // Every indexed file comes back, byte for byte, through a restore that
+    // reads the staging folder as its destination.
     void ExpectEveryFileRestorable(bool zipped) {
-        for (const clsRestoreFileData& rec : Index()) {
-            std::string why;
-            EXPECT_TRUE(ReadStored(home.File("temp"), rec, zipped, why) == sources.at(rec.fname));
-            EXPECT_EQ(why, "") << rec.fname;
-        }
+        clsBackup job;
+        job.sDestinationDir = home.File("temp");
+        job.bZipped = zipped;
+        host.boxes.clear();
+        EXPECT_TRUE(RestoreFiles(job, Index(), {chosen.Path()}).AllRestored())
+            << host.boxes[0].text;
+        for (const clsRestoreFileData& rec : Index())
+            EXPECT_TRUE(ReadTestFile(chosen.Path() + rec.fname) == sources.at(rec.fname))
+                << rec.fname;
+        host.boxes.clear();
     }
 
     std::map<std::string, std::string> sources;
@@ -122,21 +120,19 @@ TEST_F(ArchiveContainer, DuplicatesUnstorableNamesAndAClosedArchiveWriteNothing)
     EXPECT_EQ(Add(archive, path), 2); // not opened yet
     EXPECT_TRUE(Logged("Archive closed for operations!"));
     Open(archive);
-    ASSERT_EQ(Add(archive, path), 1);
-    EXPECT_EQ(Add(archive, path), 12);
-    EXPECT_EQ(Add(archive, path, true), 13);
-    EXPECT_EQ(Add(archive, source.File("gone.txt")), 14);
-    EXPECT_TRUE(Logged("ERROR:clsFile.fOpen()->2---" + source.File("gone.txt")));
-    // A name with "|" or a line break would come back from the index as another file.
-    EXPECT_EQ(Add(archive, Source("a|fname=b", "x")), 14);
-    EXPECT_EQ(Add(archive, Source("line\nbreak", "x")), 14);
     ASSERT_EQ(::mkfifo(source.File("pipe").c_str(), 0600), 0);
-    EXPECT_EQ(Add(archive, source.File("pipe")), 14); // at once: no wait for a writer
-    EXPECT_EQ(ReadTestFile(Staging("Daily.darc")).size(), 1024u);
-    EXPECT_EQ(Index().size(), 1u);
+    // Names with "|" or a line break would come back from the index as other
+    // files; a pipe is refused at once rather than waiting for a writer.
+    EXPECT_EQ(
+        (std::vector<int>{Add(archive, path), Add(archive, path), Add(archive, path, true),
+                          Add(archive, source.File("gone")), Add(archive, source.File("pipe")),
+                          Add(archive, Source("a|fname=b", "x")),
+                          Add(archive, Source("line\nbreak", "x"))}),
+        (std::vector<int>{1, 12, 13, 14, 14, 14, 14}));
+    EXPECT_TRUE(Logged("ERROR:clsFile.fOpen()->2---" + source.File("gone")));
+    EXPECT_EQ(ReadTestFile(Staging("Daily.darc")).size() * 10 + Index().size(), 10241u);
     archive.CloseArchive();
     EXPECT_EQ(Add(archive, path), 2);
-
     clsArchive blocked; // the volume cannot be created
     Open(blocked);
     ASSERT_TRUE(CreateFolderPath(Staging("Daily.darc")));
@@ -213,7 +209,7 @@ TEST_F(ArchiveContainer, CompressedVolumeUnzipsToThePlainVolume) {
 // A file that cannot be finished (skip, cancel, full disk) is cut away again:
 // the volumes are as before it, and the next file follows on.
 TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {
-    std::unique_ptr<FileSizeLimit> limit;
+    std::shared_ptr<void> limit;
     const auto expectRollBack = [&](bool zipped, int split, int result, int err, auto arm) {
         clsArchive archive;
         Open(archive, zipped, true, split);
@@ -248,7 +244,7 @@ TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {
     });
     for (const bool zipped : {false, true})
         expectRollBack(zipped, 0, 2, EFBIG, [&](clsArchive&) {
-            limit = std::make_unique<FileSizeLimit>(FileSize(Staging("Daily.darc")) + 5000);
+            limit = LimitFileSize(FileSize(Staging("Daily.darc")) + 5000);
         });
 
     // The index line of an incremental run that does not fit goes too.
@@ -256,7 +252,7 @@ TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {
     home.Write("temp/Daily.fs", earlier);
     clsArchive archive;
     Open(archive, false, false);
-    limit = std::make_unique<FileSizeLimit>(earlier.size() + 20);
+    limit = LimitFileSize(earlier.size() + 20);
     EXPECT_EQ(Add(archive, Source("f", "data")), 2);
     limit.reset();
     EXPECT_TRUE(ReadTestFile(Staging("Daily.fs")) == earlier);
@@ -293,7 +289,7 @@ TEST_F(ArchiveContainer, AFileThatChangesWhileStoredIsStoredAsRead) {
     ExpectEveryFileRestorable(false);
 }
 
-TEST_F(ArchiveContainer, StagingLeftoversAreNotBuiltOnAndOnlyThisJobsAreRemoved) {
+TEST_F(ArchiveContainer, StagingIsPreparedForThisJobAloneAndAskedAboutWhenUnusable) {
     for (const bool zipped : {false, true}) {
         home.Write("temp/Daily.darc", std::string(70000, 'J'));
         clsArchive archive;
@@ -310,10 +306,9 @@ TEST_F(ArchiveContainer, StagingLeftoversAreNotBuiltOnAndOnlyThisJobsAreRemoved)
     Open(full, false, true);
     EXPECT_EQ(ListFileNames(home.File("temp")), std::vector<std::string>{"Other.fs"});
     EXPECT_EQ(full.sTempPath, home.File("temp/"));
-}
 
-TEST_F(ArchiveContainer, UnusableStagingFolderAsksAbortRetryIgnore) {
-    ASSERT_EQ(::rmdir(home.File("temp").c_str()), 0);
+    // A file where the staging folder belongs: asked after five tries.
+    std::filesystem::remove_all(home.File("temp"));
     home.Write("temp", "a file where the folder should be");
     host.answers = {MsgAnswer::Retry, MsgAnswer::Ignore};
     clsArchive archive;

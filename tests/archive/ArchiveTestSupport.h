@@ -2,7 +2,6 @@
 // Shared by the archive tests: bytes laid out by hand from the formats, the
 // real reader run over a folder of volumes, and a program folder with jobs.
 
-#include "archive/VolumeReader.h"
 #include "archive/clsDskFile.h"
 #include "engine/RestoreRun.h"
 #include "support/ProgramFolderSetup.h"
@@ -84,34 +83,6 @@ inline std::vector<clsRestoreFileData> IndexLines(const std::string& path) {
         lines.push_back(ParseIndexRecord(std::string_view(text).substr(pos, end - pos)));
     }
     return lines;
-}
-
-// One stored file cut out of the volumes in `folder` by the real reader;
-// `why` is empty when it checked out.
-inline std::string ReadStored(const std::string& folder, const clsRestoreFileData& rec, bool zipped,
-                              std::string& why) {
-    struct Sink : EntrySink {
-        std::string folder, data;
-        bool zipped = false;
-        VolumeReader reader;
-        VolumeReader* OpenVolume(const VolumeRun& run, std::int64_t number) override {
-            const std::string path = folder + "/" + VolumeFileName(run.Name(number));
-            return reader.Open(path, zipped) ? &reader : nullptr;
-        }
-        bool Write(std::string_view bytes, std::int64_t at) override {
-            data.resize(std::max(data.size(), at + bytes.size()));
-            data.replace(at, bytes.size(), bytes);
-            return true;
-        }
-        bool KeepGoing() override { return true; }
-        void Progress(const VolumeRun&, std::int64_t, std::int64_t) override {}
-    } sink;
-    sink.folder = folder;
-    sink.zipped = zipped;
-    if (ReadEntry(rec, sink, why) != EntryRead::Ok && why.empty())
-        why = "a volume cannot be opened";
-    sink.data.resize(static_cast<std::size_t>(std::max<std::int64_t>(rec.size, 0)));
-    return sink.data;
 }
 
 // A file record as the file search would make it.

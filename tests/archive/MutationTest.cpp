@@ -9,7 +9,9 @@
 #include "archive/ArchiveTestSupport.h"
 
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace archive_test;
 
@@ -27,46 +29,32 @@ public:
         return n == 0 ? 0 : static_cast<std::size_t>((z ^ (z >> 31)) % n);
     }
 
-    // Changes of the kind a bad disk, a cut transfer or a careless edit makes;
-    // for text also aimed at numbers and separators.
-    std::string Damaged(std::string s, bool text, std::size_t changes) {
+    // Changes of the kind a bad disk, a cut transfer or a careless edit makes:
+    // a flipped bit, a byte overwritten, cut short, bytes lost, bytes
+    // inserted, a range repeated; for text also a number made impossible, a
+    // separator exchanged, a line broken in two.
+    std::string Damaged(std::string s, bool text, std::size_t count) {
         static const char* numbers[] = {"0", "-1", "", "4294967296", "99999999999999999999", "3"};
         static const std::string separators = "|=\r\n,[];/";
-        while (changes-- > 0 && !s.empty()) {
+        const std::function<void(std::size_t)> changes[] = {
+            [&](std::size_t at) { s[at] = static_cast<char>(s[at] ^ (1 << Below(8))); },
+            [&](std::size_t at) { s[at] = static_cast<char>(Below(256)); },
+            [&](std::size_t at) { s.resize(at); },
+            [&](std::size_t at) { s.erase(at, 1 + Below(64)); },
+            [&](std::size_t at) { s.insert(at, PseudoRandomBytes(1 + Below(16), Below(999))); },
+            [&](std::size_t at) { s.insert(at, s.substr(Below(s.size()), 1 + Below(600))); },
+            [&](std::size_t at) {
+                if ((at = s.find_first_of("0123456789", at)) != std::string::npos)
+                    s.replace(at, s.find_first_not_of("0123456789", at) - at, numbers[Below(6)]);
+            },
+            [&](std::size_t at) {
+                if ((at = s.find_first_of(separators, at)) != std::string::npos)
+                    s[at] = separators[Below(separators.size())];
+            },
+            [&](std::size_t at) { s.insert(at, Below(2) == 0 ? "\n" : "\r\n"); }};
+        while (count-- > 0 && !s.empty()) {
             const std::size_t at = Below(s.size());
-            const std::size_t digit = s.find_first_of("0123456789", at);
-            const std::size_t separator = s.find_first_of(separators, at);
-            switch (Below(text ? 9 : 6)) {
-            case 0: // a flipped bit
-                s[at] = static_cast<char>(s[at] ^ (1 << Below(8)));
-                break;
-            case 1: // a byte overwritten
-                s[at] = static_cast<char>(Below(256));
-                break;
-            case 2: // cut short
-                s.resize(at);
-                break;
-            case 3: // bytes lost
-                s.erase(at, 1 + Below(64));
-                break;
-            case 4: // bytes inserted
-                s.insert(at, PseudoRandomBytes(1 + Below(16), static_cast<std::uint32_t>(at)));
-                break;
-            case 5: // a range repeated
-                s.insert(at, s.substr(Below(s.size()), 1 + Below(600)));
-                break;
-            case 6: // a number made impossible
-                if (digit != std::string::npos)
-                    s.replace(digit, s.find_first_not_of("0123456789", digit) - digit,
-                              numbers[Below(6)]);
-                break;
-            case 7: // a separator exchanged for another
-                if (separator != std::string::npos)
-                    s[separator] = separators[Below(separators.size())];
-                break;
-            default: // a line broken in two
-                s.insert(at, Below(2) == 0 ? "\n" : "\r\n");
-            }
+            changes[Below(text ? 9 : 6)](at);
         }
         return s;
     }
@@ -101,13 +89,10 @@ TEST_F(Mutation, DamagedIndexesNeverReachAReaderAsImpossibleRecords) {
         const bool read = LoadIndexRecords(destination.File("Job.fs"), records, &report);
         // Every line that is not blank is either a record or reported.
         std::size_t lines = 0;
-        for (std::size_t pos = 0, end; pos < text.size(); pos = end + 1) {
-            end = std::min(text.find('\n', pos), text.size());
-            std::string line = text.substr(pos, end - pos);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            lines += line.find_first_not_of(" \t") != std::string::npos;
-        }
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            lines += !line.empty() &&
+                     line.find_first_not_of(" \t") < line.size() - (line.back() == '\r');
         EXPECT_EQ(records.size() + report.damagedLines, lines);
         EXPECT_EQ(read, !records.empty() || report.damagedLines == 0);
         EXPECT_EQ(report.damagedLines > 0, !report.firstDamage.empty());
@@ -172,16 +157,14 @@ TEST_F(Mutation, DamagedVolumesAreRestoredExactlyOrReported) {
 
 TEST_F(Mutation, DamagedJobListsLoadToJobsThatSaveTheSameOrSayWhy) {
     const std::string jobList =
-        "[Backups]\r\nDaily\r\nRemote\r\n\r\n"
-        "[Daily]\r\nStorage=LOC\r\nDestination=/backup/daily\r\nType=FULL\r\nCompress=NOT\r\n"
-        "IMSK=*.doc;*.txt\r\nEMSK=*.tmp\r\nStatus=1\r\nProtected=\r\nOKLast=200503012130\r\n"
-        "Archived=yes\r\nSplit=0\r\nSchedule=2,200503010800,068,2130\r\n"
-        "Dir0001=/home/ann/Docs/\r\nFile0001=/home/ann/notes, draft.txt,1234\r\n\r\n"
-        "[Remote]\r\nStorage=FTP\r\nHostname=ftp.example.org\r\nPort=21\r\nUser=ann\r\n"
-        "Pass=53,11,7\r\nPav=PASV\r\nDestination=/backups\r\nType=INCR\r\nCompress=ZIP\r\n"
-        "IMSK=\r\nEMSK=\r\nStatus=0\r\nProtected=53,11,7\r\nOKLast=189912300000\r\n"
-        "Archived=no\r\nSplit=650000\r\nSchedule=1,200503010800,030\r\n"
-        "File0002=/etc/hosts,0\r\nDir0002=/srv/www\r\n\r\n";
+        "[Backups]\r\nDaily\r\nRemote\r\n\r\n[Daily]\r\nStorage=LOC\r\nDestination=/backup\r\n"
+        "Type=FULL\r\nCompress=NOT\r\nIMSK=*.doc;*.txt\r\nEMSK=*.tmp\r\nStatus=1\r\nProtected=\r\n"
+        "OKLast=200503012130\r\nArchived=yes\r\nSplit=0\r\nSchedule=2,200503010800,068,2130\r\n"
+        "Dir0001=/home/ann/Docs/\r\nFile0001=/home/ann/notes, draft.txt,1234\r\n\r\n[Remote]\r\n"
+        "Storage=FTP\r\nHostname=ftp.example.org\r\nPort=21\r\nUser=ann\r\nPass=53,11,7\r\n"
+        "Pav=PASV\r\nDestination=/backups\r\nType=INCR\r\nCompress=ZIP\r\nStatus=0\r\n"
+        "Protected=53,11,7\r\nOKLast=189912300000\r\nArchived=no\r\nSplit=650000\r\n"
+        "Schedule=1,200503010800,030\r\nFile0002=/etc/hosts,0\r\n";
     Damage damage(4711);
     int refused = 0;
     for (int round = 0; round < 300; ++round) {
