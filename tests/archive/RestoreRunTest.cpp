@@ -41,12 +41,6 @@ std::string PreadAt(const std::string& path, std::int64_t offset, std::size_t le
     return out;
 }
 
-long PeakKilobytes() {
-    struct rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 std::string Replaced(std::string text, const std::string& what, const std::string& with) {
     return text.replace(text.find(what), what.size(), with);
 }
@@ -103,23 +97,18 @@ protected:
 } // namespace
 
 TEST_F(RestoreRun, EveryArchiveKindRestoresByteForByteBelowAChosenFolderOrInPlace) {
-    struct Kind {
-        const char* name;
-        bool zipped;
-        int split;
-        bool protect;
-    };
-    for (const Kind& kind :
-         {Kind{"Plain", false, 0, false}, Kind{"Zipped", true, 0, false},
-          Kind{"Split", false, 100000, false}, Kind{"Split-Zipped", true, 60000, false},
-          Kind{"Safe", true, 100000, true}}) {
-        SCOPED_TRACE(kind.name);
-        auto job = AddJob(kind.name, kind.zipped, kind.split, {"docs/"});
-        job->Protected = kind.protect;
+    for (const auto& [name, zipped, split, protect] : {std::tuple{"Plain", false, 0, false},
+                                                       {"Zipped", true, 0, false},
+                                                       {"Split", false, 100000, false},
+                                                       {"Split-Zipped", true, 60000, false},
+                                                       {"Safe", true, 100000, true}}) {
+        SCOPED_TRACE(name);
+        auto job = AddJob(name, zipped, split, {"docs/"});
+        job->Protected = protect;
         job->password = "correct horse";
-        RunBackup(kind.name);
-        const std::string below = chosen.File(kind.name);
-        const RestoreResult result = LoadAndRestore(kind.name, {below});
+        RunBackup(name);
+        const std::string below = chosen.File(name);
+        const RestoreResult result = LoadAndRestore(name, {below});
         EXPECT_EQ(result.selected, 4);
         EXPECT_EQ(result.restored, 4);
         ExpectRestored(below, original);
@@ -127,7 +116,7 @@ TEST_F(RestoreRun, EveryArchiveKindRestoresByteForByteBelowAChosenFolderOrInPlac
         EXPECT_EQ(host.boxes.back().icon, MsgIcon::Information);
         EXPECT_EQ(std::any_of(gRestoreList.begin(), gRestoreList.end(),
                               [](const auto& r) { return r.arcStart != r.arcEnd; }),
-                  kind.split > 0)
+                  split > 0)
             << "the split jobs must really span volumes";
         EXPECT_FALSE(gBackupRunning || gRestoreHoldsStaging);
     }
@@ -177,15 +166,11 @@ TEST_F(RestoreRun, RestoresSayWhyTheyCannotBeginAndHoldStagingWhileTheyWork) {
               "being writtenbeing written");
     EXPECT_TRUE(std::filesystem::is_empty(chosen.Path()));
 
-    int yields = 0, held = 0;
-    host.onYield = [&] {
-        ++yields;
-        held += gRestoreHoldsStaging ? 1 : 0;
-    };
+    int yields = 0;
+    host.onYield = [&] { EXPECT_TRUE(gRestoreHoldsStaging && ++yields > 0); };
     ASSERT_TRUE(LoadRestoreList("Docs"));
     EXPECT_TRUE(RestoreFiles(*job, gRestoreList, {chosen.Path()}).AllRestored());
     EXPECT_GT(yields, 0);
-    EXPECT_EQ(held, yields);
     {
         RestoreStagingClaim window; // the restore window's claim outlives the restore's
         RestoreFiles(*job, gRestoreList, {chosen.File("again")});
@@ -204,11 +189,7 @@ TEST_F(RestoreRun, RestoresSayWhyTheyCannotBeginAndHoldStagingWhileTheyWork) {
 TEST_F(RestoreRun, CancelAndTheQuestionsBeforeARestoreLeaveNothingHalfDone) {
     AddJob("Docs", false, 0, {"docs/"});
     RunBackup("Docs");
-    host.onYield = [&] {
-        gAbort =
-            gAbort || (!host.progress.empty() &&
-                       host.progress.back().rfind("update:Restoring from [Docs vol: 0 ]", 0) == 0);
-    };
+    host.onYield = [&] { gAbort = gAbort || host.progress.size() > 1; }; // after the first blocks
     const RestoreResult cancelled = LoadAndRestore("Docs", {chosen.File("c")});
     host.onYield = nullptr;
     EXPECT_TRUE(cancelled.aborted);
@@ -350,7 +331,7 @@ TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory)
         GTEST_SKIP() << "needs 14 GiB free for the source, the volume and the restored file";
     const std::int64_t size = 4294968296LL; // 2^32 + 1000
     const std::string head = PseudoRandomBytes(5000, 11), tail = PseudoRandomBytes(1000, 12);
-    const std::string big = source.File("big.img"), after = source.File("after.txt");
+    const std::string big = source.File("big.img");
     source.Write("big.img", head);
     ASSERT_EQ(::truncate(big.c_str(), size - 1000), 0);
     std::ofstream(big, std::ios::app | std::ios::binary) << tail;
@@ -369,9 +350,11 @@ TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory)
     EXPECT_EQ(index[1].soffs, trailerAt + 28672);
     EXPECT_EQ(PreadAt(destination.File("Big.darc"), trailerAt, big.size() + 62),
               big + "004294968296" + crc + "00000000000000" + "00004295008256" + "20261205100000");
-    const long peakBefore = PeakKilobytes();
+    struct rusage peak[2] = {};
+    ::getrusage(RUSAGE_SELF, &peak[0]);
     EXPECT_TRUE(LoadAndRestore("Big", {chosen.Path()}).AllRestored());
-    EXPECT_LT(PeakKilobytes() - peakBefore, 64 * 1024) << "kilobytes added by the restore";
+    ::getrusage(RUSAGE_SELF, &peak[1]);
+    EXPECT_LT(peak[1].ru_maxrss - peak[0].ru_maxrss, 64 * 1024) << "kilobytes added by the restore";
     const std::string restored = chosen.Path() + big;
     EXPECT_EQ(FileSize(restored), size);
     EXPECT_TRUE(PreadAt(restored, 0, head.size()) == head);
