@@ -176,9 +176,6 @@ TEST_F(ArchiveContainer, SplitsNameVolumesInOrderAndEntriesSpanThem) {
         {{"fills", std::string(10240, 'f')}, {"small", std::string(9216, 's')}, {"n", "n"}},
         "Daily@0..Daily-001@512 Daily-001@512..Daily-001@10240 Daily-002@0..Daily-002@1024 ",
         {10240, 10240, 1024});
-    // Without the split switch the limit is ignored.
-    expectSplit(false, 1000, false, {{"big", std::string(300000, 'x')}}, "Daily@0..Daily@303104 ",
-                {303104});
     // Compressed: split at the first block that reaches the limit on disk.
     expectSplit(true, 1000000, true, {{"big", PseudoRandomBytes(1500000, 4)}},
                 "Daily@0..Daily-001 ", {});

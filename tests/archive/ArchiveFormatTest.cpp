@@ -56,10 +56,6 @@ std::string Fields(const clsRestoreFileData& r) {
     return out + " " + r.arcStart + ".." + r.arcEnd + " " + r.crc + " " + r.fname;
 }
 
-std::string Replaced(std::string text, const std::string& what, const std::string& with) {
-    return text.replace(text.find(what), what.size(), with);
-}
-
 } // namespace
 
 TEST(ArchiveFormat, BlockSizeChangesAtEachThreshold) {

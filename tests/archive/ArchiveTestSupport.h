@@ -4,6 +4,7 @@
 
 #include "archive/clsDskFile.h"
 #include "engine/RestoreRun.h"
+#include "engine/SourceFiles.h"
 #include "support/ProgramFolderSetup.h"
 #include "support/TestHost.h"
 
@@ -40,6 +41,10 @@ inline std::string Hex(const std::string& bytes) {
     for (unsigned char c : bytes)
         out += std::string{"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
     return out;
+}
+
+inline std::string Replaced(std::string text, const std::string& what, const std::string& with) {
+    return text.replace(text.find(what), what.size(), with);
 }
 
 inline std::string Padded(std::int64_t value, std::size_t width) {
@@ -85,20 +90,11 @@ inline std::vector<clsRestoreFileData> IndexLines(const std::string& path) {
     return lines;
 }
 
-// A file record as the file search would make it.
+// A file record as the file search would make it; also for names it would
+// pass over (missing files, pipes), to see the writer refuse them.
 inline clsDskFile DskFileFor(const std::string& fullPath) {
-    clsDskFile f;
-    f.path = ParentFolder(fullPath) + "/";
+    clsDskFile f = SingleFileRecord({.sPath = fullPath});
     f.filename = FileNameOf(fullPath);
-    struct stat st {};
-    if (::stat(fullPath.c_str(), &st) == 0) {
-        f.dSize = st.st_size;
-        f.dAttrib = AttributeWord(st, f.filename);
-        const FileTimesOf t = ReadFileTimes(fullPath, st);
-        f.tCreationTimeSet(t.creation.high, t.creation.low);
-        f.tLastAccessTimeSet(t.lastAccess.high, t.lastAccess.low);
-        f.tLastWriteTimeSet(t.lastWrite.high, t.lastWrite.low);
-    }
     return f;
 }
 

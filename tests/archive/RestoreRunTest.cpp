@@ -41,10 +41,6 @@ std::string PreadAt(const std::string& path, std::int64_t offset, std::size_t le
     return out;
 }
 
-std::string Replaced(std::string text, const std::string& what, const std::string& with) {
-    return text.replace(text.find(what), what.size(), with);
-}
-
 // A read-only file, an executable, an empty one, and data that ends in zeros
 // (never written, but they must still count); text that compresses well.
 const std::pair<const char*, mode_t> kFiles[] = {{"docs/a.txt", 0640},
