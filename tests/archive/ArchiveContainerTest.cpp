@@ -249,9 +249,8 @@ TEST_F(ArchiveContainer, AFileThatChangesWhileStoredIsStoredAsRead) {
     const std::string grows = Source("grows", std::string(3000, 'b'));
     clsArchive archive;
     Open(archive);
-    // Cut just past the first read-ahead run while it is read, so the next
-    // read comes back short; restored right after that short read. What is
-    // stored must end at the short read: nothing may follow its filling.
+    // Cut just past the first read-ahead run while it is read (the next read
+    // comes back short), restored after it: what is stored ends at the cut.
     const std::int64_t cutAt = kArchiveIoRun + 100;
     std::size_t progressSeen = 0;
     int yields = 0;

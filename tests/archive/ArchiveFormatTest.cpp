@@ -12,22 +12,11 @@ using namespace archive_test;
 
 namespace {
 
-DateTime At(int y, int mo, int d, int h, int mi, int s) {
-    return *DateTime::FromParts(y, mo, d, h, mi, s);
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values)
-        s += static_cast<char>(v);
-    return s;
-}
-
 clsArchiveFileData ReportRecord() {
     clsArchiveFileData rec;
     rec.dSize = 102400;
     rec.sFileName = "/home/ann/Data/report, final=2.doc";
-    rec.crc32 = Bytes({0x1A, 0x2B, 0x3C, 0x4D});
+    rec.crc32 = "\x1A\x2B\x3C\x4D";
     rec.sArchiveStart = "Daily";
     rec.sArchiveEnd = "Daily-001";
     rec.dStartOffset = 4294967296LL + 512;
@@ -72,15 +61,15 @@ TEST(ArchiveFormat, ChecksumBytesFollowTheDefinition) {
         std::string data, start, sum;
     };
     const Case cases[] = {
-        {Bytes({1, 2, 3, 4, 5, 6, 7, 8}), std::string(4, '\0'), Bytes({4, 4, 4, 12})},
+        {"\x01\x02\x03\x04\x05\x06\x07\x08", std::string(4, '\0'), "\x04\x04\x04\x0C"},
         {"abc", std::string(4, '\0'), "abc" + std::string(1, '\0')}, // a short tail counts as 0x00
         {"", "ab", "ab  "},                                          // start filled with spaces
         {"", "abcdef", "abcd"},                                      // or cut
-        {Bytes({1, 1, 1, 1}), Bytes({0xF0, 0x0F, 0xFF, 0x00}), Bytes({0xF1, 0x0E, 0xFE, 0x01})},
+        {"\x01\x01\x01\x01", std::string("\xF0\x0F\xFF\x00", 4), "\xF1\x0E\xFE\x01"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(XorBlockChecksum(c.data, c.start), c.sum) << Hex(c.data);
-    EXPECT_EQ(HexString(Bytes({0x61, 0x62, 0x63, 0x00})), "61626300");
+    EXPECT_EQ(HexString(std::string("abc\0", 4)), "61626300");
     // Chained over blocks, or summed over a run of them at once: the same;
     // odd offsets exercise unaligned words.
     const std::string data = PseudoRandomBytes(100003, 7);
@@ -119,7 +108,8 @@ TEST(ArchiveFormat, VolumeNamesAreNumberedWithThreeDigitsAndReadBack) {
 }
 
 TEST(IndexLine, HoldsEveryKeyInOrderAndReadsBackToTheSameValues) {
-    EXPECT_EQ(FormatIndexLine(ReportRecord(), At(2024, 3, 1, 22, 15, 0), 1024), kReportLine);
+    EXPECT_EQ(FormatIndexLine(ReportRecord(), *DateTime::FromParts(2024, 3, 1, 22, 15, 0), 1024),
+              kReportLine);
     const clsRestoreFileData r = ParseIndexRecord(kReportLine.substr(0, kReportLine.size() - 2));
     EXPECT_EQ(Fields(r), "20240301221500 1024 4294967808 103424 102400 2175008800 "
                          "29600000/2794967296 29610000/12345678 4294967295/2147483648 "
@@ -139,25 +129,8 @@ TEST(IndexLine, FieldsAreReadLeniently) {
                          " /x/a=b, c.txt");
 }
 
-TEST(IndexFile, ReadsCrLfAndLfLinesSkipsBlankOnesAndKeepsOrder) {
-    TempHome home;
-    const std::string line = kReportLine.substr(0, kReportLine.size() - 2);
-    home.Write("Daily.fs", line + "\r\n\r\n   \n" + Replaced(line, ".doc", ".doc ") + "\n\n" +
-                               Replaced(line, "20240301", "20240302"));
-    std::vector<clsRestoreFileData> records(5);
-    IndexReport report;
-    ASSERT_TRUE(LoadIndexRecords(home.File("Daily.fs"), records, &report));
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[1].fname, "/home/ann/Data/report, final=2.doc "); // the blank is the name's
-    EXPECT_EQ(records[2].dSession, At(2024, 3, 2, 22, 15, 0)); // complete without its line end
-    EXPECT_EQ(report.damagedLines, 0u);
-    EXPECT_FALSE(LoadIndexRecords(home.File("none.fs"), records, &report));
-    EXPECT_TRUE(records.empty());
-    EXPECT_EQ(report.readError, ENOENT);
-}
-
 // Each damaged line is left out with the reason; the lines around it stay.
-TEST(IndexFile, ImpossibleRecordsAreLeftOutWithTheirReason) {
+TEST(IndexFile, ImpossibleRecordsAreLeftOutWithTheirReasonTheRestKept) {
     LoadMessageCatalogue("");
     const std::string good = kReportLine;
     const auto with = [&](const char* what, const char* by) { return Replaced(good, what, by); };
@@ -195,7 +168,22 @@ TEST(IndexFile, ImpossibleRecordsAreLeftOutWithTheirReason) {
         // The damaged record itself: no volume list is made of it.
         EXPECT_TRUE(VolumeChain(ParseIndexRecord(damaged.substr(0, damaged.find('\r')))).empty());
     }
+    // Good lines end in CR LF or LF, blank lines are skipped, and a last line
+    // complete but for its line end counts.
+    const std::string line = kReportLine.substr(0, kReportLine.size() - 2);
+    home.Write("Daily.fs", line + "\r\n\r\n   \n" + Replaced(line, ".doc", ".doc ") + "\n\n" +
+                               Replaced(line, "20240301", "20240302"));
+    std::vector<clsRestoreFileData> records(5);
+    IndexReport report;
+    ASSERT_TRUE(LoadIndexRecords(home.File("Daily.fs"), records, &report));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].fname, "/home/ann/Data/report, final=2.doc "); // the blank is the name's
+    EXPECT_EQ(records[2].dSession,
+              *DateTime::FromParts(2024, 3, 2, 22, 15, 0)); // complete without its line end
+    EXPECT_EQ(report.damagedLines, 0u);
+    EXPECT_FALSE(LoadIndexRecords(home.File("none.fs"), records, &report));
+    EXPECT_TRUE(records.empty());
+    EXPECT_EQ(report.readError, ENOENT);
     home.Write("Daily.fs", cases[0].first); // not one usable line: that is no index
-    std::vector<clsRestoreFileData> records;
     EXPECT_FALSE(LoadIndexRecords(home.File("Daily.fs"), records));
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the archive tests: bytes laid out by hand from the formats, the
-// real reader run over a folder of volumes, and a program folder with jobs.
+// Shared by the archive tests: entries laid out by hand from the formats, and
+// a program folder with jobs.
 
 #include "archive/clsDskFile.h"
 #include "engine/RestoreRun.h"
@@ -54,8 +54,7 @@ inline std::string Padded(std::int64_t value, std::size_t width) {
 
 // One stored file laid out by hand in 512-byte blocks: its blocks filled up
 // with 0x00, the trailer block, and the index line that finds it. Written at
-// 1700000000 (2023-11-14 22:13:20 UTC), in 100 ns ticks since 1601 as two
-// signed 32-bit halves.
+// 1700000000 s after 1970: 133444736000000000 ticks of 100 ns since 1601.
 struct HandEntry {
     std::string blocks, trailer, line;
 };

@@ -17,10 +17,7 @@ using namespace archive_test;
 namespace {
 
 clsRestoreFileData Rec(const std::string& fname, int hour) {
-    clsRestoreFileData r;
-    r.fname = fname;
-    r.dSession = *DateTime::FromParts(2024, 3, 1, hour, 0, 0);
-    return r;
+    return ParseIndexRecord("dSession=20240301" + Padded(hour, 2) + "0000|fname=" + fname);
 }
 
 using Strings = std::vector<std::string>;
@@ -33,11 +30,9 @@ Strings Names(const std::vector<clsRestoreFileData>& records) {
 }
 
 std::string PreadAt(const std::string& path, std::int64_t offset, std::size_t length) {
+    std::ifstream in(path, std::ios::binary);
     std::string out(length, '\0');
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    out.resize(
-        static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(fd, out.data(), length, offset))));
-    ::close(fd);
+    out.resize(static_cast<std::size_t>(in.seekg(offset).read(out.data(), length).gcount()));
     return out;
 }
 
@@ -57,18 +52,14 @@ protected:
         for (int i = 0; i < 4000; ++i)
             text += "line " + std::to_string(i) + " of a text that compresses well\n";
         original = {"alpha", PseudoRandomBytes(230000, 7) + std::string(70000, '\0'), "", text};
-        for (std::size_t i = 0; i < 4; ++i)
-            Put(i, original[i], 1700000000 + static_cast<std::int64_t>(i));
-    }
-    void Put(std::size_t i, const std::string& content, std::int64_t mtime) {
-        const std::string path = source.File(kFiles[i].first);
-        ::chmod(path.c_str(), 0600);
-        WriteTestFile(path, content);
-        const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        ASSERT_EQ(::chmod(path.c_str(), kFiles[i].second) |
-                      ::utimensat(AT_FDCWD, path.c_str(), times, 0),
-                  0);
-        mtimes[i] = mtime;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const std::string path = source.File(kFiles[i].first);
+            source.Write(kFiles[i].first, original[i]);
+            mtimes[i] = 1700000000 + static_cast<std::int64_t>(i);
+            const struct timespec times[2] = {{mtimes[i], 0}, {mtimes[i], 0}};
+            ASSERT_EQ(::chmod(path.c_str(), kFiles[i].second), 0);
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        }
     }
     // Every source file below `root`, with its bytes, permissions and write
     // time, and no temporary file left beside it.
@@ -105,8 +96,7 @@ TEST_F(RestoreRun, EveryArchiveKindRestoresByteForByteBelowAChosenFolderOrInPlac
         RunBackup(name);
         const std::string below = chosen.File(name);
         const RestoreResult result = LoadAndRestore(name, {below});
-        EXPECT_EQ(result.selected, 4);
-        EXPECT_EQ(result.restored, 4);
+        EXPECT_TRUE(result.AllRestored() && result.selected == 4);
         ExpectRestored(below, original);
         EXPECT_EQ(host.boxes.back().text, "4/4 files restored to " + below + "!");
         EXPECT_EQ(host.boxes.back().icon, MsgIcon::Information);
@@ -117,11 +107,9 @@ TEST_F(RestoreRun, EveryArchiveKindRestoresByteForByteBelowAChosenFolderOrInPlac
         EXPECT_FALSE(gBackupRunning || gRestoreHoldsStaging);
     }
     // In place: longer, shorter and missing targets all come back exactly.
-    const std::vector<std::int64_t> before = mtimes;
-    Put(0, std::string(100000, 'X'), 1800000000);
-    Put(3, "short", 1800000000);
+    source.Write(kFiles[0].first, std::string(100000, 'X'));
+    source.Write(kFiles[3].first, "short");
     std::filesystem::remove_all(source.File("docs/sub"));
-    mtimes = before;
     EXPECT_TRUE(LoadAndRestore("Safe", RestoreTarget{}).AllRestored());
     ExpectRestored("", original);
     EXPECT_EQ(host.boxes.back().text, "4/4 files restored to !");
@@ -188,10 +176,8 @@ TEST_F(RestoreRun, CancelAndTheQuestionsBeforeARestoreLeaveNothingHalfDone) {
     host.onYield = [&] { gAbort = gAbort || host.progress.size() > 1; }; // after the first blocks
     const RestoreResult cancelled = LoadAndRestore("Docs", {chosen.File("c")});
     host.onYield = nullptr;
-    EXPECT_TRUE(cancelled.aborted);
-    EXPECT_LT(cancelled.restored, 4);
-    EXPECT_TRUE(Logged("Restore of files aborted by user!"));
-    EXPECT_FALSE(gBackupRunning);
+    EXPECT_TRUE(cancelled.aborted && cancelled.restored < 4);
+    EXPECT_TRUE(Logged("Restore of files aborted by user!") && !gBackupRunning);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(chosen.Path()))
         EXPECT_NE(entry.path().filename().string().rfind(".tvrestore-", 0), 0u) << entry.path();
 
@@ -206,8 +192,7 @@ TEST_F(RestoreRun, CancelAndTheQuestionsBeforeARestoreLeaveNothingHalfDone) {
     host.answers = {MsgAnswer::No, MsgAnswer::No};
     host.folderToPick.clear();
     const RestoreResult given = RestoreFiles(gRestoreList);
-    EXPECT_TRUE(given.aborted);
-    EXPECT_EQ(given.restored, 0);
+    EXPECT_TRUE(given.aborted && given.restored == 0);
     ASSERT_EQ(host.boxes.size(), 3u);
     EXPECT_EQ(host.boxes[2].text, "Restore of files aborted by user!");
     // A host that always says Yes to picking again is not asked forever.
@@ -273,8 +258,7 @@ TEST_F(RestoreRun, DamagedOrEscapingIndexLinesAreRefusedAndTheRestRestored) {
     WriteTestFile(target + "/data/a.bin", "precious");
 
     const RestoreResult result = LoadAndRestore("Daily", {target});
-    EXPECT_EQ(result.selected, 4); // three lines were left out of the list
-    EXPECT_EQ(result.restored, 1);
+    EXPECT_EQ(result.selected * 10 + result.restored, 41); // three lines were left out
     EXPECT_TRUE(FileExists(target + "/data/empty"));
     EXPECT_EQ(ReadTestFile(target + "/data/a.bin"), "precious");
     EXPECT_FALSE(FileExists(chosen.File("escape.bin")) ||
@@ -402,7 +386,6 @@ TEST(RestoreTree, SessionsHoldTheirFoldersAndFilesKeyedWithTheirLetterCase) {
     for (const std::int32_t child : ann->children)
         names.push_back(tree.Node(child).name);
     EXPECT_EQ(names, (Strings{"Docs", "docs", "b.txt"}));
-    EXPECT_FALSE(ann->IsFile());
     const RestoreTreeNode* lower = tree.Find("SES_20240301080000/home/ann/docs/a.txt");
     ASSERT_NE(lower, nullptr);
     EXPECT_EQ(lower->record, 1);
