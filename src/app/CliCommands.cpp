@@ -1,10 +1,10 @@
 #include "app/CliCommands.h"
 
 #include "app/HeadlessHost.h"
+#include "engine/RestoreRun.h"
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "engine/BackupRun.h"
-#include "engine/RestoreEngine.h"
 #include "engine/Startup.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobListFile.h"
@@ -178,11 +178,10 @@ void PrintSessions(const std::vector<clsRestoreFileData>& records) {
         std::printf("%s\t%s\t%zu file%s\n", date.Format("yyyyMMddHHmmss").c_str(),
                     date.Format("yyyy-MM-dd HH:mm:ss").c_str(), files.size(),
                     files.size() == 1 ? "" : "s");
+        // The index reader has left out damaged lines and said so.
         for (const clsRestoreFileData* rec : files) {
-            const std::string damage = RecordDamage(*rec);
-            std::printf("\t%s\t%lld\t%s%s\n", rec->fname.c_str(), static_cast<long long>(rec->size),
-                        VolumesText(*rec).c_str(),
-                        damage.empty() ? "" : ("\tdamaged index line: " + damage).c_str());
+            std::printf("\t%s\t%lld\t%s\n", rec->fname.c_str(), static_cast<long long>(rec->size),
+                        VolumesText(*rec).c_str());
         }
     }
 }

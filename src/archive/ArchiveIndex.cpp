@@ -1,9 +1,13 @@
 #include "archive/ArchiveIndex.h"
 
+#include "archive/RecordCheck.h"
+#include "i18n/Catalogue.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,46 +102,43 @@ bool HasLastKey(std::string_view line) {
 
 // The whole file in one buffer sized up front: an index of a long-lived job
 // runs to many megabytes and is read at the start of every incremental run.
-bool ReadIndexFile(const std::string& path, std::string& content) {
+// 0, or the errno of the failure.
+int ReadIndexFile(const std::string& path, std::string& content) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno;
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    std::size_t got = 0;
-    if (ok) {
-        content.resize(static_cast<std::size_t>(st.st_size));
-        while (got < content.size()) {
-            const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                ok = false;
-                break;
-            }
-            if (n == 0)
-                break;
-            got += static_cast<std::size_t>(n);
+    int err = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EISDIR;
+    if (err == 0) {
+        try {
+            content.resize(static_cast<std::size_t>(st.st_size));
+        } catch (const std::bad_alloc&) {
+            err = ENOMEM;
         }
-        content.resize(got);
     }
+    std::size_t got = 0;
+    while (err == 0 && got < content.size()) {
+        const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
+        if (n < 0 && errno != EINTR)
+            err = errno;
+        if (n == 0)
+            break;
+        if (n > 0)
+            got += static_cast<std::size_t>(n);
+    }
+    content.resize(std::min(got, content.size()));
     ::close(fd);
-    return ok;
+    return err;
+}
+
+void NoteDamage(IndexReport* report, std::size_t line, const std::string& why) {
+    if (report->damagedLines++ == 0) {
+        report->firstDamagedLine = line;
+        report->firstDamage = why;
+    }
 }
 
 } // namespace
-
-std::string HexString(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0x0F];
-    }
-    return out;
-}
 
 bool FitsInIndexLine(std::string_view text) {
     return text.find_first_of("|\r\n") == std::string_view::npos;
@@ -206,15 +207,23 @@ bool SplitTimePair(std::string_view text, std::int32_t& high, std::int32_t& low)
     return true;
 }
 
-bool LoadIndexRecords(const std::string& path, std::vector<clsRestoreFileData>& records) {
+bool LoadIndexRecords(const std::string& path, std::vector<clsRestoreFileData>& records,
+                      IndexReport* report) {
     records.clear();
+    IndexReport local;
+    if (report == nullptr)
+        report = &local;
+    *report = IndexReport{};
     std::string content;
-    if (!ReadIndexFile(path, content))
+    report->readError = ReadIndexFile(path, content);
+    if (report->readError != 0)
         return false;
     const std::string_view all(content);
     records.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
     std::size_t pos = 0;
+    std::size_t lineNumber = 0;
     while (pos < all.size()) {
+        ++lineNumber;
         const std::size_t nl = all.find('\n', pos);
         const bool terminated = nl != std::string_view::npos;
         std::string_view line = all.substr(pos, terminated ? nl - pos : std::string_view::npos);
@@ -225,9 +234,16 @@ bool LoadIndexRecords(const std::string& path, std::vector<clsRestoreFileData>& 
             continue;
         // An unterminated last line that lacks the last key is an append that
         // was interrupted: its numbers may be cut short, so it is not a record.
-        if (!terminated && !HasLastKey(line))
+        if (!terminated && !HasLastKey(line)) {
+            NoteDamage(report, lineNumber, GetMsg("strMsgRecCutShort"));
             continue;
-        records.push_back(ParseIndexRecord(line));
+        }
+        clsRestoreFileData rec = ParseIndexRecord(line);
+        if (const std::string why = RecordDamage(rec); !why.empty()) {
+            NoteDamage(report, lineNumber, why);
+            continue;
+        }
+        records.push_back(std::move(rec));
     }
-    return true;
+    return !records.empty() || report->damagedLines == 0;
 }

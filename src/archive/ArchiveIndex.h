@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/ArchiveFormat.h"
 #include "archive/clsArchiveFileData.h"
 #include "platform/DateTime.h"
 #include "platform/FileTimes.h"
@@ -26,9 +27,6 @@ public:
     DateTime dSession;
 };
 
-// Two upper-case hex digits per byte, first byte first.
-std::string HexString(const std::string& bytes);
-
 // False when the text would break an index line ("|", CR or LF in it): a
 // name like that would be read back as a different file.
 bool FitsInIndexLine(std::string_view text);
@@ -47,6 +45,18 @@ DateTime ParseSessionDate(std::string_view text);
 // were and the result is false.
 bool SplitTimePair(std::string_view text, std::int32_t& high, std::int32_t& low);
 
-// Replaces `records` by the records of the index file, in file order. False
-// when the file cannot be read (the caller decides what that means).
-bool LoadIndexRecords(const std::string& path, std::vector<clsRestoreFileData>& records);
+// What reading an index file found wrong with it.
+struct IndexReport {
+    int readError = 0;                // errno when the file could not be read
+    std::size_t damagedLines = 0;     // lines left out: no usable record, or cut short
+    std::size_t firstDamagedLine = 0; // counted from 1
+    std::string firstDamage;          // why that line was left out, a catalogue text
+};
+
+// Replaces `records` by the usable records of the index file, in file order.
+// Every record is checked (RecordDamage) before it is taken: a damaged line
+// is left out and counted in `report`, so no reader of an index ever sees an
+// impossible record. False when the file cannot be read, or when it has lines
+// but not one usable record (then it is no index at all).
+bool LoadIndexRecords(const std::string& path, std::vector<clsRestoreFileData>& records,
+                      IndexReport* report = nullptr);

@@ -1,5 +1,6 @@
 #include "archive/clsArchive.h"
 
+#include "archive/ArchiveFormat.h"
 #include "archive/ArchiveIndex.h"
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
@@ -14,26 +15,6 @@
 #include <cstring>
 
 namespace {
-
-// The trailer keeps at most this many bytes of the path.
-constexpr std::size_t kTrailerPathWidth = 255;
-
-// Zero-padded decimal; a number with more digits than the width keeps them all.
-std::string ZeroPadded(std::int64_t value, std::size_t width) {
-    std::string digits = std::to_string(value);
-    if (digits.size() < width)
-        digits.insert(0, width - digits.size(), '0');
-    return digits;
-}
-
-std::string ThreeDigits(int n) {
-    return ZeroPadded(n, 3);
-}
-
-bool IsAllZero(const std::string& block) {
-    return !block.empty() && block[0] == '\0' &&
-           std::memcmp(block.data(), block.data() + 1, block.size() - 1) == 0;
-}
 
 void LogArchiveError(int err, const std::string& what) {
     std::string line = "ERROR:clsArchive.AddFileToArchive()->" + std::to_string(err) + "---" + what;
@@ -111,32 +92,6 @@ struct clsArchive::Entry {
     }
 };
 
-std::int64_t clsArchive::BlockSizeFor(std::int64_t size) {
-    // Byte forms of the thresholds 10, 25, 50, 102.4 and 1024 (size / 10240).
-    if (size < 102400)
-        return 512;
-    if (size < 256000)
-        return 1024;
-    if (size < 512000)
-        return 2048;
-    if (size < 1048576)
-        return 4096;
-    if (size < 10485760)
-        return 4 * 4096;
-    return 7 * 4096;
-}
-
-std::string clsArchive::TrailerRecord(const clsArchiveFileData& rec) {
-    std::string record = rec.sFileName.substr(0, kTrailerPathWidth);
-    record += ZeroPadded(rec.dSize, 12);
-    record += HexString(rec.crc32);
-    record += ZeroPadded(rec.dStartOffset, 14);
-    record += ZeroPadded(rec.dEndOffset, 14);
-    record += rec.AddDate.Format("yyyyMMddHHmmss");
-    record += ZeroPadded(rec.dAttributes, 13);
-    return record;
-}
-
 std::string clsArchive::GetStagingFolder() {
     const std::string folder = TempFolder();
     if (!FolderExists(folder) && !CreateFolderPath(folder))
@@ -145,11 +100,11 @@ std::string clsArchive::GetStagingFolder() {
 }
 
 std::string clsArchive::VolumePath() const {
-    return sTempPath + sArcfName + ".darc";
+    return sTempPath + VolumeFileName(sArcfName);
 }
 
 std::string clsArchive::IndexPath() const {
-    return sTempPath + sName_ + ".fs";
+    return sTempPath + IndexFileName(sName_);
 }
 
 void clsArchive::NewArchive(const std::string& name, bool bDeleteTemp, bool zipped,
@@ -219,7 +174,7 @@ void clsArchive::CloseArchive() {
 }
 
 bool clsArchive::IsRegistered(const std::string& name) const {
-    const std::string file = name + ".darc";
+    const std::string file = VolumeFileName(name);
     return std::any_of(Volumes.begin(), Volumes.end(),
                        [&](const clsDskFile& v) { return v.filename == file; });
 }
@@ -228,7 +183,7 @@ void clsArchive::RegisterVolume(const std::string& name, const std::string& path
     if (IsRegistered(name))
         return;
     clsDskFile volume;
-    volume.filename = name + ".darc";
+    volume.filename = VolumeFileName(name);
     volume.path = path;
     Volumes.push_back(volume);
 }
@@ -242,7 +197,7 @@ bool clsArchive::CheckVolumeSplit(clsFile& volume) {
     if (index_ == 0)
         baseArcfName_ = sArcfName;
     ++index_;
-    sArcfName = baseArcfName_ + "-" + ThreeDigits(index_);
+    sArcfName = VolumeName(baseArcfName_, index_);
     WriteLog(GetMsg("strMsgSplittingFile") + sArcfName);
     return true;
 }
@@ -384,7 +339,7 @@ int clsArchive::WriteBlocks(Entry& entry) {
         }
         if (n == 0)
             break;
-        entry.buffer.resize(static_cast<std::size_t>(RecSize), '\0');
+        PadBlock(entry.buffer, RecSize);
         entry.readPos += n;
         bytesRead += n;
 
@@ -431,7 +386,7 @@ int clsArchive::WriteTrailer(Entry& entry) {
     rec.sArchiveEnd = sArcfName;
     rec.crc32 = entry.checksum;
     std::string trailer = TrailerRecord(rec);
-    trailer.resize(static_cast<std::size_t>(RecSize), '\0');
+    PadBlock(trailer, RecSize);
     if (!entry.Stage(trailer) || !entry.Flush())
         return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
     if (KeepVolumeOpen()) {
@@ -489,7 +444,7 @@ bool clsArchive::RollBack(Entry& entry) {
     entry.pending.clear();
     entry.volume.fClose();
     bool ok = true;
-    const std::string startFile = entry.startArcfName + ".darc";
+    const std::string startFile = VolumeFileName(entry.startArcfName);
     for (std::size_t i = Volumes.size(); i-- > entry.startVolumeCount;) {
         const std::string path = Volumes[i].FullName();
         if (Volumes[i].filename != startFile && !RemoveFile(path) && FileExists(path))

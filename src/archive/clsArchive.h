@@ -4,18 +4,15 @@
 #include <unordered_set>
 #include <vector>
 
+#include "archive/ArchiveFormat.h"
 #include "archive/clsArchiveFileData.h"
-#include "archive/clsFile.h"
 #include "archive/clsDskFile.h"
+#include "archive/clsFile.h"
 #include "platform/DateTime.h"
 
 // Packs the files of one backup run into ".darc" volumes in the staging
-// folder and appends one index line per stored file to the job's ".fs".
-//
-// A volume has no header: each stored file is its data blocks (the last one
-// filled up with 0x00 bytes) followed by one trailer block. Offsets are
-// positions in the uncompressed stream, so they mean the same whether the
-// volume is plain or a sequence of gzip members.
+// folder (laid out as ArchiveFormat.h says) and appends one index line per
+// stored file to the job's ".fs".
 class clsArchive {
 public:
     // Results of AddFileToArchive.
@@ -62,14 +59,7 @@ public:
     // not be written), not on the file being stored.
     bool StagingFailed() const { return stagingFailed_; }
 
-    // Blocks are read and written in runs of this many bytes (a multiple of
-    // every block size), so small blocks do not cost a system call each.
-    static constexpr std::int64_t kIoRun = 256 * 1024;
-
-    // Block size for a file of `size` bytes: larger files, larger blocks.
-    static std::int64_t BlockSizeFor(std::int64_t size);
-    // The trailer record that closes an entry, before its 0x00 filling.
-    static std::string TrailerRecord(const clsArchiveFileData& rec);
+    static constexpr std::int64_t kIoRun = kArchiveIoRun;
 
 private:
     struct Entry;

@@ -274,29 +274,3 @@ void clsFile::RecordGzError() {
     gzError_ = text != nullptr ? text : "";
     lastErrno_ = code == Z_ERRNO && savedErrno != 0 ? savedErrno : EIO;
 }
-
-std::string XorBlockChecksum(const std::string& buffer, const std::string& start) {
-    unsigned char sum[4] = {' ', ' ', ' ', ' '};
-    std::memcpy(sum, start.data(), std::min<std::size_t>(start.size(), 4));
-
-    // Eight bytes at a time: bytes k and k+4 of a word both fall on byte k of the running value.
-    const char* p = buffer.data();
-    const std::size_t n = buffer.size();
-    std::uint64_t acc = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        acc ^= word;
-    }
-    const std::uint32_t folded =
-        static_cast<std::uint32_t>(acc) ^ static_cast<std::uint32_t>(acc >> 32);
-    unsigned char foldedBytes[4];
-    std::memcpy(foldedBytes, &folded, 4);
-    for (int k = 0; k < 4; ++k)
-        sum[k] ^= foldedBytes[k];
-    // A tail shorter than a word counts as if filled up with 0x00 bytes.
-    for (; i < n; ++i)
-        sum[i % 4] ^= static_cast<unsigned char>(p[i]);
-    return std::string(reinterpret_cast<const char*>(sum), 4);
-}

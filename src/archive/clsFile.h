@@ -63,8 +63,3 @@ private:
     int lastErrno_ = 0;
     std::string gzError_;
 };
-
-// The 4-byte checksum chained over an archived file's blocks: byte k of the
-// result is byte k of `start` XOR every buffer byte at a position congruent to k
-// modulo 4. `start` is used as exactly 4 bytes (filled with spaces or cut).
-std::string XorBlockChecksum(const std::string& buffer, const std::string& start);

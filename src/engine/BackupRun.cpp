@@ -182,13 +182,22 @@ private:
         if (fetched.outcome == DestinationFiles::Fetched::Missing)
             return Step::Next;
         std::string cause = fetched.reason;
+        IndexReport report;
         if (fetched.outcome == DestinationFiles::Fetched::Done &&
-            !LoadIndexRecords(fetched.path, previous_))
+            !LoadIndexRecords(fetched.path, previous_, &report))
             cause = GetMsg("strMsgIndexDamaged", "%d", fetched.path);
         if (!cause.empty()) {
             WriteLog(GetMsg("strMsgIndexUnreadable", "%r", cause));
             return Step::Failed;
         }
+        // Damaged lines stay in the index (the new session is appended to
+        // it); their files are simply stored again, which the user should know.
+        if (report.damagedLines > 0)
+            WriteLog(GetMsg("strMsgIndexLinesDamaged",
+                            {{"%d", job_.sName},
+                             {"%n", std::to_string(report.damagedLines)},
+                             {"%l", std::to_string(report.firstDamagedLine)},
+                             {"%r", report.firstDamage}}));
         DropUnchangedFiles(list_, previous_);
         return Step::Next;
     }

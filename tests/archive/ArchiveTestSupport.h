@@ -1,236 +1,158 @@
 #pragma once
-// Helpers for the archive tests. The reader here is written from the formats
-// alone (index lines, volume layout, gzip members) and shares no code with
-// the archive writer, so a round trip through it checks the writer for real.
+// Shared by the archive tests: entries laid out by hand from the formats, and
+// a program folder with jobs.
 
 #include "archive/clsDskFile.h"
-#include "platform/FileTimes.h"
+#include "engine/RestoreRun.h"
+#include "engine/SourceFiles.h"
+#include "support/ProgramFolderSetup.h"
+#include "support/TestHost.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
-#include <map>
+#include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
-#include <zlib.h>
 
 namespace archive_test {
-
-inline std::string ReadBytes(const std::string& path) {
-    std::string out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return out;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    std::fclose(f);
-    return out;
-}
-
-// The whole uncompressed stream of a gzip file, every member, through gzread.
-inline std::string Gunzip(const std::string& path) {
-    std::string out;
-    gzFile gz = gzopen(path.c_str(), "rb");
-    if (gz == nullptr)
-        return out;
-    char buf[65536];
-    int n;
-    while ((n = gzread(gz, buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<std::size_t>(n));
-    gzclose(gz);
-    return out;
-}
 
 // What the real zcat prints for a file.
 inline std::string Zcat(const std::string& path) {
     std::string out;
-    FILE* p = ::popen(("zcat '" + path + "'").c_str(), "r");
-    if (p == nullptr)
-        return out;
     char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    FILE* p = ::popen(("zcat '" + path + "'").c_str(), "r");
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
         out.append(buf, n);
     ::pclose(p);
     return out;
 }
 
-// Number of complete gzip members in a file; -1 when it is not a clean
-// sequence of members.
-inline int CountGzipMembers(const std::string& path) {
-    const std::string in = ReadBytes(path);
-    z_stream s{};
-    if (inflateInit2(&s, 16 + MAX_WBITS) != Z_OK)
-        return -1;
-    std::string sink(65536, '\0');
-    std::size_t pos = 0;
-    int members = 0;
-    while (pos < in.size()) {
-        s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + pos));
-        s.avail_in = static_cast<uInt>(in.size() - pos);
-        int rc;
-        do {
-            s.next_out = reinterpret_cast<Bytef*>(sink.data());
-            s.avail_out = static_cast<uInt>(sink.size());
-            rc = inflate(&s, Z_NO_FLUSH);
-        } while (rc == Z_OK);
-        if (rc != Z_STREAM_END) {
-            inflateEnd(&s);
-            return -1;
-        }
-        ++members;
-        pos = in.size() - s.avail_in;
-        inflateReset(&s);
-    }
-    inflateEnd(&s);
-    return members;
-}
-
-// Checksum the slow, obvious way: byte k = XOR of the bytes at positions
+// The checksum the slow, obvious way: byte k = XOR of the bytes at positions
 // congruent to k modulo 4.
 inline std::string NaiveChecksum(const std::string& data) {
-    unsigned char sum[4] = {0, 0, 0, 0};
+    std::string sum(4, '\0');
     for (std::size_t i = 0; i < data.size(); ++i)
-        sum[i % 4] ^= static_cast<unsigned char>(data[i]);
-    return std::string(reinterpret_cast<const char*>(sum), 4);
+        sum[i % 4] = static_cast<char>(sum[i % 4] ^ data[i]);
+    return sum;
 }
 
 inline std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
     std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
+    for (unsigned char c : bytes)
+        out += std::string{"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
     return out;
 }
 
-using Fields = std::map<std::string, std::string>;
+inline std::string Replaced(std::string text, const std::string& what, const std::string& with) {
+    return text.replace(text.find(what), what.size(), with);
+}
 
-// Index lines split at "|" and at the first "=" of each field.
-inline std::vector<Fields> ReadIndex(const std::string& path) {
-    std::vector<Fields> lines;
-    const std::string text = ReadBytes(path);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(pos, end - pos);
-        pos = end + 2;
-        Fields f;
-        std::size_t start = 0;
-        while (start <= line.size()) {
-            std::size_t bar = line.find('|', start);
-            if (bar == std::string::npos)
-                bar = line.size();
-            const std::string field = line.substr(start, bar - start);
-            const std::size_t eq = field.find('=');
-            if (eq != std::string::npos)
-                f[field.substr(0, eq)] = field.substr(eq + 1);
-            start = bar + 1;
-        }
-        lines.push_back(f);
+inline std::string Padded(std::int64_t value, std::size_t width) {
+    const std::string digits = std::to_string(value);
+    return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
+}
+
+// One stored file laid out by hand in 512-byte blocks: its blocks filled up
+// with 0x00, the trailer block, and the index line that finds it. Written at
+// 1700000000 s after 1970: 133444736000000000 ticks of 100 ns since 1601.
+struct HandEntry {
+    std::string blocks, trailer, line;
+};
+
+inline HandEntry MakeEntry(const std::string& fname, const std::string& data, std::int64_t attrib,
+                           const std::string& arcStart, std::int64_t start,
+                           const std::string& arcEnd, std::int64_t end) {
+    HandEntry e;
+    e.blocks = data;
+    e.blocks.resize((data.size() + 511) / 512 * 512, '\0');
+    const std::string crc = Hex(NaiveChecksum(e.blocks));
+    e.trailer = fname + Padded(static_cast<std::int64_t>(data.size()), 12) + crc +
+                Padded(start, 14) + Padded(end, 14) + "20240301221500" + Padded(attrib, 13);
+    e.trailer.resize(512, '\0');
+    e.line = "dSession=20240301221500|RecSize=512|arcStart=" + arcStart +
+             "|sOffs=" + std::to_string(start) + "|arcEnd=" + arcEnd +
+             "|dEndOffset=" + std::to_string(end) + "|fname=" + fname +
+             "|size=" + std::to_string(data.size()) + "|crc=" + crc +
+             "|Attrib=" + std::to_string(attrib) +
+             "|dCT=0/0|dLAt=31070023/-965935104|dLWt=31070023/-965935104\r\n";
+    return e;
+}
+
+// Every line of an index file as parsed, nothing left out.
+inline std::vector<clsRestoreFileData> IndexLines(const std::string& path) {
+    std::vector<clsRestoreFileData> lines;
+    const std::string text = ReadTestFile(path);
+    for (std::size_t pos = 0, end; pos < text.size(); pos = end + 2) {
+        end = std::min(text.find("\r\n", pos), text.size());
+        lines.push_back(ParseIndexRecord(std::string_view(text).substr(pos, end - pos)));
     }
     return lines;
 }
 
-// "Daily" -> "Daily-001", "Daily-001" -> "Daily-002".
-inline std::string NextVolume(const std::string& name) {
-    const std::size_t dash = name.rfind('-');
-    if (dash != std::string::npos && name.size() - dash == 4) {
-        const int n = std::stoi(name.substr(dash + 1)) + 1;
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%03d", n);
-        return name.substr(0, dash) + "-" + digits;
-    }
-    return name + "-001";
-}
-
-struct Extracted {
-    std::string data;    // the file's bytes
-    std::string trailer; // the whole trailer block
-    std::string error;   // empty when every check passed
-};
-
-// Cuts one stored file out of the volumes in `folder` using only its index
-// fields, following it into the next volume where a volume ends.
-inline Extracted ExtractFile(const std::string& folder, const Fields& f, bool zipped) {
-    Extracted out;
-    auto load = [&](const std::string& volume) {
-        const std::string path = folder + "/" + volume + ".darc";
-        return zipped ? Gunzip(path) : ReadBytes(path);
-    };
-    const std::int64_t size = std::stoll(f.at("size"));
-    const std::int64_t rec = std::stoll(f.at("RecSize"));
-    std::string volume = f.at("arcStart");
-    std::string stream = load(volume);
-    std::int64_t pos = std::stoll(f.at("sOffs"));
-    auto nextBlock = [&]() {
-        if (pos == static_cast<std::int64_t>(stream.size()) && volume != f.at("arcEnd")) {
-            volume = NextVolume(volume);
-            stream = load(volume);
-            pos = 0;
-        }
-        if (pos + rec > static_cast<std::int64_t>(stream.size())) {
-            out.error = "block beyond the end of " + volume;
-            return std::string();
-        }
-        const std::string block = stream.substr(static_cast<std::size_t>(pos), rec);
-        pos += rec;
-        return block;
-    };
-    std::string blocks;
-    for (std::int64_t b = 0; b < (size + rec - 1) / rec && out.error.empty(); ++b)
-        blocks += nextBlock();
-    if (!out.error.empty())
-        return out;
-    out.trailer = nextBlock();
-    if (!out.error.empty())
-        return out;
-    if (volume != f.at("arcEnd"))
-        out.error = "entry ends in " + volume + ", index says " + f.at("arcEnd");
-    else if (std::to_string(pos) != f.at("dEndOffset"))
-        out.error = "entry ends at " + std::to_string(pos) + ", index says " + f.at("dEndOffset");
-    else if (blocks.find_first_not_of('\0', static_cast<std::size_t>(size)) != std::string::npos)
-        out.error = "filling after the data is not 0x00";
-    else if (Hex(NaiveChecksum(blocks)) != f.at("crc"))
-        out.error = "checksum " + Hex(NaiveChecksum(blocks)) + " but index says " + f.at("crc");
-    out.data = blocks.substr(0, static_cast<std::size_t>(size));
-    return out;
-}
-
-// A file record as the file search would make it.
+// A file record as the file search would make it; also for names it would
+// pass over (missing files, pipes), to see the writer refuse them.
 inline clsDskFile DskFileFor(const std::string& fullPath) {
-    clsDskFile f;
-    const std::size_t slash = fullPath.rfind('/');
-    f.path = fullPath.substr(0, slash + 1);
-    f.filename = fullPath.substr(slash + 1);
-    struct stat st {};
-    if (::stat(fullPath.c_str(), &st) == 0) {
-        f.dSize = st.st_size;
-        f.dAttrib = AttributeWord(st, f.filename);
-        const FileTimesOf t = ReadFileTimes(fullPath, st);
-        f.tCreationTimeSet(t.creation.high, t.creation.low);
-        f.tLastAccessTimeSet(t.lastAccess.high, t.lastAccess.low);
-        f.tLastWriteTimeSet(t.lastWrite.high, t.lastWrite.low);
-    }
+    clsDskFile f = SingleFileRecord({.sPath = fullPath});
+    f.filename = FileNameOf(fullPath);
     return f;
 }
 
-// Bytes that do not compress and do not repeat, always the same for the same number.
+// Bytes that do not compress and do not repeat, the same for the same origin.
 inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     std::string out(n, '\0');
     std::uint32_t x = origin * 2654435761u + 1;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (char& c : out) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        out[i] = static_cast<char>(x >> 24);
+        c = static_cast<char>(x >> 24);
     }
     return out;
 }
+
+// A program folder with a source tree, a destination and a folder to
+// restore into; jobs archive into the destination.
+class RestoreFixture : public ::testing::Test {
+protected:
+    void SetUp() override { PrepareProgramFolder(home); }
+    void TearDown() override {
+        gRestoreJob.reset();
+        gRestoreList.clear();
+        ReleaseProgramFolder();
+    }
+
+    std::shared_ptr<clsBackup> AddJob(const std::string& name, bool zipped, int split,
+                                      const std::vector<std::string>& sources) {
+        auto job = std::make_shared<clsBackup>();
+        job->sName = name;
+        job->sDestinationDir = destination.Path();
+        job->archived = true;
+        job->bZipped = zipped;
+        job->splitSize = split;
+        for (const std::string& s : sources)
+            job->AddFile({.sPath = source.File(s), .bForD = s.back() == '/' ? 1 : 0});
+        gBackups.push_back(job);
+        return job;
+    }
+
+    RestoreResult LoadAndRestore(const std::string& name, const RestoreTarget& target) {
+        host.boxes.clear();
+        std::string why;
+        EXPECT_TRUE(LoadRestoreList(name, &why)) << why;
+        return gRestoreJob ? RestoreFiles(*gRestoreJob, gRestoreList, target) : RestoreResult{};
+    }
+
+    bool BoxSays(const std::string& text) const {
+        return std::any_of(host.boxes.begin(), host.boxes.end(),
+                           [&](const auto& b) { return b.text.find(text) != std::string::npos; });
+    }
+    bool Logged(const std::string& text) const {
+        return std::any_of(host.activity.begin(), host.activity.end(),
+                           [&](const auto& l) { return l.find(text) != std::string::npos; });
+    }
+
+    TempHome home, source, destination, chosen;
+    TestHost host;
+};
 
 } // namespace archive_test
