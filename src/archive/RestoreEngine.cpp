@@ -6,7 +6,7 @@
 #include "core/host.h"
 #include "engine/Delivery.h"
 #include "engine/Encryption.h"
-#include "engine/Progress.h"
+#include "core/Progress.h"
 #include "ftp/clsFTPConnection.h"
 #include "i18n/Catalogue.h"
 #include "platform/FileCopy.h"

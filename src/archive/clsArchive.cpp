@@ -4,7 +4,7 @@
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "core/host.h"
-#include "engine/Progress.h"
+#include "core/Progress.h"
 #include "i18n/Catalogue.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"

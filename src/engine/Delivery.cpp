@@ -3,7 +3,7 @@
 #include "archive/clsArchive.h"
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
-#include "engine/Progress.h"
+#include "core/Progress.h"
 #include "ftp/clsFTPConnection.h"
 #include "i18n/Catalogue.h"
 #include "platform/Clock.h"

@@ -3,7 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "core/host.h"
-#include "engine/Progress.h"
+#include "core/Progress.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 

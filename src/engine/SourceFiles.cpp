@@ -3,7 +3,7 @@
 #include "core/Globals.h"
 #include "core/Registry.h"
 #include "core/host.h"
-#include "engine/Progress.h"
+#include "core/Progress.h"
 #include "i18n/Catalogue.h"
 #include "platform/FileTimes.h"
 #include "platform/IniFile.h"

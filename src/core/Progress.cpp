@@ -1,4 +1,4 @@
-#include "engine/Progress.h"
+#include "core/Progress.h"
 
 #include "core/Globals.h"
 #include "core/host.h"
