@@ -106,6 +106,9 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgUploadingFile", "Uploading file"},
     {"strMsgUploadingTO", "Uploading to %h"},
     {"strMsgRFToOrigQ", "Do you want to restore files to original folder?"},
+    // FTP client
+    {"strMsgForeignDataConnection",
+     "Refused a data connection from %a: only the FTP server may connect."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

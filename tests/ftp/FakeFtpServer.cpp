@@ -14,7 +14,7 @@ using Clock = std::chrono::steady_clock;
 
 // Generous: the fake must never be the reason a test ends, only a bound that
 // keeps a broken client from hanging the suite.
-constexpr int kWaitLimitMs = 20000;
+constexpr auto kWaitLimit = std::chrono::seconds(20);
 
 void CloseFd(int& fd) {
     if (fd >= 0)
@@ -22,204 +22,200 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
+sockaddr_in Loopback(int port, const std::string& address = "127.0.0.1") {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    return a;
+}
+
 int LoopbackListener(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 4) != 0) {
+    const sockaddr_in a = Loopback(port);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 &&
+        ::listen(fd, 4) == 0)
+        return fd;
+    if (fd >= 0)
         ::close(fd);
-        return -1;
-    }
-    return fd;
+    return -1;
 }
 
 int PortOf(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    return ntohs(address.sin_port);
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : 0;
 }
 
-// Waits for `fd` to become readable, in short slices so a stopping server
-// is noticed; false when the limit ran out or the server stops.
+// Waits in short slices, so a stopping server is noticed.
 bool WaitReadable(int fd, const std::atomic<bool>& stop) {
     const Clock::time_point start = Clock::now();
-    while (!stop) {
+    while (fd >= 0 && !stop && Clock::now() - start < kWaitLimit) {
         pollfd pfd{fd, POLLIN, 0};
         if (::poll(&pfd, 1, 20) > 0)
             return true;
-        if (Clock::now() - start > std::chrono::milliseconds(kWaitLimitMs))
-            return false;
     }
     return false;
 }
 
-int AcceptWithin(int listener, const std::atomic<bool>& stop) {
-    if (listener < 0 || !WaitReadable(listener, stop))
-        return -1;
-    return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-}
-
 bool SendAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
-    while (done < bytes.size()) {
+    while (fd >= 0 && done < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        if (n <= 0 && errno != EINTR)
             return false;
-        done += static_cast<std::size_t>(n);
+        done += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    return true;
+    return fd >= 0;
 }
 
 } // namespace
 
+FakeStep::FakeStep(std::string e, std::vector<FakeAction> a)
+    : expect(std::move(e)), actions(std::move(a)) {}
+
+FakeStep::FakeStep(std::string e, const char* reply) : expect(std::move(e)) {
+    if (*reply != '\0')
+        actions.push_back(Reply(std::string(reply) + "\r\n"));
+}
+
+std::vector<FakeStep> operator+(std::vector<FakeStep> a, const std::vector<FakeStep>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 FakeAction Reply(const std::string& bytes) {
-    return [bytes](FakeFtpSession& s) { s.Send(bytes); };
+    return [bytes](FakeFtpServer& s) { s.Send(bytes); };
 }
-
 FakeAction Pause(int milliseconds) {
-    return [milliseconds](FakeFtpSession&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    };
+    return [milliseconds](FakeFtpServer& s) { s.Sleep(milliseconds); };
 }
-
 FakeAction CloseControl() {
-    return [](FakeFtpSession& s) { s.CloseControl(); };
+    return [](FakeFtpServer& s) { s.CloseControl(); };
 }
-
 FakeAction PassiveReply(const std::string& hostBytes) {
-    return [hostBytes](FakeFtpSession& s) {
-        const int port = s.OpenPassiveListener();
+    return [hostBytes](FakeFtpServer& s) {
+        const int port = s.OpenPassive();
         s.Send("227 Entering Passive Mode (" + hostBytes + "," + std::to_string(port / 256) + "," +
                std::to_string(port % 256) + ").\r\n");
     };
 }
-
-FakeAction SendOnData(const std::string& bytes) {
-    return [bytes](FakeFtpSession& s) {
-        if (s.AcceptData())
-            s.SendData(bytes);
-        s.CloseData(false);
-    };
+FakeAction ClosePassivePort() {
+    return [](FakeFtpServer& s) { s.ClosePassive(); };
 }
-
-FakeAction SendOnDataInParts(const std::vector<std::string>& parts, int pauseMs) {
-    return [parts, pauseMs](FakeFtpSession& s) {
-        if (s.AcceptData()) {
-            for (std::size_t i = 0; i < parts.size(); ++i) {
-                if (i > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-                s.SendData(parts[i]);
-            }
+FakeAction SendOnData(const std::vector<std::string>& parts, int pauseMs) {
+    return [parts, pauseMs](FakeFtpServer& s) {
+        for (std::size_t i = 0; i < parts.size() && (i > 0 || s.AcceptData()); ++i) {
+            s.Sleep(i > 0 ? pauseMs : 0);
+            s.SendData(parts[i]);
         }
         s.CloseData(false);
     };
 }
-
 FakeAction DropDataAfter(const std::string& bytes) {
-    return [bytes](FakeFtpSession& s) {
+    return [bytes](FakeFtpServer& s) {
         // The client must have seen its connect succeed before the reset, or
         // it would take the reset for a failed connect.
         if (s.AcceptData()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            s.Sleep(300);
             s.SendData(bytes);
         }
         s.CloseData(true);
     };
 }
-
-FakeAction ReceiveOnData() {
-    return [](FakeFtpSession& s) {
+FakeAction ReceiveOnData(std::size_t limit) {
+    return [limit](FakeFtpServer& s) {
         if (s.AcceptData())
-            s.AddUploaded(s.ReceiveData(std::string::npos));
-        s.CloseData(false);
+            s.ReceiveData(limit);
+        s.CloseData(limit != std::string::npos);
     };
 }
-
-FakeAction DropDataAfterReceiving(std::size_t bytes) {
-    return [bytes](FakeFtpSession& s) {
-        if (s.AcceptData())
-            s.AddUploaded(s.ReceiveData(bytes));
-        s.CloseData(true);
+FakeAction HoldData() {
+    return [](FakeFtpServer& s) {
+        s.AcceptData();
+        s.SetSignalled();
+        s.Sleep(20000);
     };
 }
-
 FakeAction TrickleForever(const std::string& bytes) {
-    return [bytes](FakeFtpSession& s) {
-        std::size_t i = 0;
-        while (!s.Stopping() && s.Send(std::string(1, bytes[i++ % bytes.size()])))
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return [bytes](FakeFtpServer& s) {
+        for (std::size_t i = 0; s.Send(std::string(1, bytes[i++ % bytes.size()]));)
+            s.Sleep(20);
     };
 }
-
-FakeAction ConnectToClient(int port, const std::string& bytes) {
-    return [port, bytes](FakeFtpSession& s) {
-        if (s.ConnectData(port))
+FakeAction ConnectToClient(int port, const std::string& bytes, const std::string& from) {
+    return [port, bytes, from](FakeFtpServer& s) {
+        if (s.ConnectData(port, from))
             s.SendData(bytes);
         s.CloseData(false);
     };
+}
+FakeAction Signal() {
+    return [](FakeFtpServer& s) { s.SetSignalled(); };
 }
 
 FakeFtpServer::FakeFtpServer(std::vector<FakeStep> script, int port) : script_(std::move(script)) {
     listener_ = LoopbackListener(port);
-    if (listener_ < 0)
-        return;
-    port_ = PortOf(listener_);
-    thread_ = std::thread([this] { Run(); });
+    port_ = listener_ >= 0 ? PortOf(listener_) : 0;
+    if (listener_ >= 0)
+        thread_ = std::thread([this] { Run(); });
 }
 
 FakeFtpServer::~FakeFtpServer() {
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
-    CloseFd(listener_);
+    for (int* fd : {&data_, &passive_, &control_, &listener_})
+        CloseFd(*fd);
 }
 
 void FakeFtpServer::Run() {
-    int control = AcceptWithin(listener_, stop_);
-    if (control < 0) {
-        Problem("no client connected");
-        done_ = true;
-        return;
-    }
-    FakeFtpSession session(*this, control);
+    if (WaitReadable(listener_, stop_))
+        control_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     std::string line;
     for (const FakeStep& step : script_) {
-        if (!session.ControlOpen())
+        if (control_ < 0)
             break;
-        if (!step.expect.empty()) {
-            if (!session.ReadLine(line)) {
-                Problem("waited for " + step.expect + " in vain");
-                break;
-            }
-            if (line.compare(0, step.expect.size(), step.expect) != 0) {
-                Problem("expected " + step.expect + ", got " + line);
-                break;
-            }
+        if (!step.expect.empty() && !ReadLine(line)) {
+            Problem("waited for " + step.expect + " in vain");
+            break;
+        }
+        if (line.compare(0, step.expect.size(), step.expect) != 0) {
+            Problem("expected " + step.expect + ", got " + line);
+            break;
         }
         for (const FakeAction& action : step.actions)
-            action(session);
+            action(*this);
+        line.clear();
     }
     // Whatever comes after the script (QUIT, a stray command) is recorded
     // too, until the client hangs up.
-    while (session.ControlOpen() && session.ReadLine(line)) {
+    while (ReadLine(line)) {
     }
     done_ = true;
 }
 
-void FakeFtpServer::Record(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    commands_.push_back(line);
+bool FakeFtpServer::ReadLine(std::string& line) {
+    for (;;) {
+        const std::size_t end = pending_.find("\r\n");
+        if (end != std::string::npos) {
+            line = pending_.substr(0, end);
+            pending_.erase(0, end + 2);
+            std::lock_guard<std::mutex> lock(mutex_);
+            commands_.push_back(line);
+            return true;
+        }
+        char buffer[4096];
+        const ssize_t n =
+            WaitReadable(control_, stop_) ? ::recv(control_, buffer, sizeof buffer, 0) : 0;
+        if (n <= 0) {
+            CloseFd(control_);
+            return false;
+        }
+        pending_.append(buffer, static_cast<std::size_t>(n));
+    }
 }
 
 void FakeFtpServer::Problem(const std::string& text) {
@@ -249,72 +245,57 @@ std::vector<std::string> FakeFtpServer::Problems() const {
     return problems_;
 }
 
-FakeFtpSession::~FakeFtpSession() {
-    CloseFd(data_);
-    CloseFd(passive_);
+bool FakeFtpServer::Send(const std::string& bytes) {
+    return !stop_ && SendAll(control_, bytes);
+}
+
+void FakeFtpServer::CloseControl() {
     CloseFd(control_);
 }
 
-bool FakeFtpSession::Send(const std::string& bytes) {
-    return control_ >= 0 && SendAll(control_, bytes);
+void FakeFtpServer::Sleep(int milliseconds) {
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!stop_ && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-void FakeFtpSession::CloseControl() {
-    CloseFd(control_);
-}
-
-bool FakeFtpSession::ReadLine(std::string& line) {
-    for (;;) {
-        const std::size_t end = pending_.find("\r\n");
-        if (end != std::string::npos) {
-            line = pending_.substr(0, end);
-            pending_.erase(0, end + 2);
-            server_.Record(line);
-            return true;
-        }
-        if (control_ < 0 || !WaitReadable(control_, server_.stop_))
-            return false;
-        char buffer[4096];
-        const ssize_t n = ::recv(control_, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            CloseFd(control_);
-            return false;
-        }
-        pending_.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-int FakeFtpSession::OpenPassiveListener() {
+int FakeFtpServer::OpenPassive() {
     CloseFd(passive_);
     passive_ = LoopbackListener(0);
     return passive_ >= 0 ? PortOf(passive_) : 0;
 }
 
-bool FakeFtpSession::AcceptData() {
+void FakeFtpServer::ClosePassive() {
+    CloseFd(passive_);
+}
+
+bool FakeFtpServer::AcceptData() {
     CloseFd(data_);
-    data_ = AcceptWithin(passive_, server_.stop_);
+    if (WaitReadable(passive_, stop_))
+        data_ = ::accept4(passive_, nullptr, nullptr, SOCK_CLOEXEC);
     CloseFd(passive_);
     return data_ >= 0;
 }
 
-bool FakeFtpSession::SendData(const std::string& bytes) {
-    return data_ >= 0 && SendAll(data_, bytes);
+bool FakeFtpServer::SendData(const std::string& bytes) {
+    return SendAll(data_, bytes);
 }
 
-std::string FakeFtpSession::ReceiveData(std::size_t limit) {
+void FakeFtpServer::ReceiveData(std::size_t limit) {
     std::string received;
     char buffer[65536];
-    while (data_ >= 0 && received.size() < limit && WaitReadable(data_, server_.stop_)) {
-        const std::size_t want = std::min(sizeof buffer, limit - received.size());
-        const ssize_t n = ::recv(data_, buffer, want, 0);
+    while (received.size() < limit && WaitReadable(data_, stop_)) {
+        const ssize_t n =
+            ::recv(data_, buffer, std::min(sizeof buffer, limit - received.size()), 0);
         if (n <= 0)
             break;
         received.append(buffer, static_cast<std::size_t>(n));
     }
-    return received;
+    std::lock_guard<std::mutex> lock(mutex_);
+    uploaded_ += received;
 }
 
-void FakeFtpSession::CloseData(bool reset) {
+void FakeFtpServer::CloseData(bool reset) {
     if (data_ >= 0 && reset) {
         // Linger 0: the close sends a reset, as a crashed server would.
         const linger abort{1, 0};
@@ -323,35 +304,25 @@ void FakeFtpSession::CloseData(bool reset) {
     CloseFd(data_);
 }
 
-bool FakeFtpSession::ConnectData(int port) {
+bool FakeFtpServer::ConnectData(int port, const std::string& from) {
     CloseFd(data_);
+    const sockaddr_in source = Loopback(0, from);
+    const sockaddr_in target = Loopback(port);
     const Clock::time_point start = Clock::now();
-    while (!Stopping() && Clock::now() - start < std::chrono::seconds(5)) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            data_ = fd;
+    while (!stop_ && Clock::now() - start < std::chrono::seconds(5)) {
+        data_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(data_, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0 &&
+            ::connect(data_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
             return true;
-        }
-        if (fd >= 0)
-            ::close(fd);
+        CloseFd(data_);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
 }
 
-void FakeFtpSession::AddUploaded(const std::string& bytes) {
-    std::lock_guard<std::mutex> lock(server_.mutex_);
-    server_.uploaded_ += bytes;
-}
-
 int ClosedLoopbackPort() {
-    const int fd = LoopbackListener(0);
+    int fd = LoopbackListener(0);
     const int port = fd >= 0 ? PortOf(fd) : 0;
-    if (fd >= 0)
-        ::close(fd);
+    CloseFd(fd);
     return port;
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using Strings = std::vector<std::string>;
+
 // A fresh program folder (the activity log lands there), the English
 // catalogue and a recording host for every FTP test.
 class FtpTest : public ::testing::Test {
@@ -20,47 +22,51 @@ protected:
     void SetUp() override {
         SetProgramFolder(home.Path());
         LoadMessageCatalogue("");
-        gAbort = false;
-        gPaused = false;
+        gAbort = gPaused = false;
     }
     void TearDown() override {
-        gAbort = false;
-        gPaused = false;
+        gAbort = gPaused = false;
         SetProgramFolder("");
     }
 
     // The activity lines without their time stamps.
-    std::vector<std::string> Log() const {
-        std::vector<std::string> lines;
-        for (const std::string& line : host.activity) {
-            const std::size_t stamp = line.find("]-");
-            lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-        }
+    Strings Log() const {
+        Strings lines;
+        for (const std::string& line : host.activity)
+            lines.push_back(
+                line.substr(line.find("]-") == std::string::npos ? 0 : line.find("]-") + 2));
         return lines;
     }
-    bool Logged(const std::string& line) const {
-        const std::vector<std::string> lines = Log();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
     long Count(const std::string& line) const {
-        const std::vector<std::string> lines = Log();
+        const Strings lines = Log();
         return std::count(lines.begin(), lines.end(), line);
     }
+    bool Logged(const std::string& line) const { return Count(line) > 0; }
 
     TempHome home;
     TestHost host;
 };
 
-// The steps of a server that greets and accepts alice's login.
-inline std::vector<FakeStep> LoginScript() {
-    return {{"", {Reply("220 fake server ready\r\n")}},
-            {"USER alice", {Reply("331 Password required for alice\r\n")}},
-            {"pass pw", {Reply("230 Logged in\r\n")}}};
+// Every byte value, line ends and NULs among them: a transfer must not touch
+// a single one.
+inline std::string BinaryContent(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
 }
 
-inline std::vector<FakeStep> operator+(std::vector<FakeStep> a, const std::vector<FakeStep>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+// The steps of a server that greets and accepts alice's login.
+inline std::vector<FakeStep> LoginScript() {
+    return {{"", "220 fake server ready"},
+            {"USER alice", "331 Password required for alice"},
+            {"pass pw", "230 Logged in"}};
+}
+
+inline Strings LoginAnd(const Strings& commands) {
+    Strings all = {"USER alice", "pass pw"};
+    all.insert(all.end(), commands.begin(), commands.end());
+    return all;
 }
 
 // Logs in to the fake as alice (passive mode unless told otherwise).
