@@ -1,44 +1,32 @@
 #pragma once
 #include <atomic>
-#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+using Strings = std::vector<std::string>;
+
 // A scripted FTP server on 127.0.0.1, on a thread of the test process, for
-// the failures real servers do not produce on demand. It plays one session
-// step by step: a step may wait for a command line starting with a given
-// text, then performs its actions. Every command line is recorded.
-class FakeFtpServer;
-using FakeAction = std::function<void(FakeFtpServer&)>;
-
-struct FakeStep {
-    FakeStep(std::string expect, std::vector<FakeAction> actions);
-    // One reply line ("\r\n" added); "" sends nothing.
-    FakeStep(std::string expect, const char* reply);
-    std::string expect; // prefix of the command to wait for; "" runs at once
-    std::vector<FakeAction> actions;
-};
-std::vector<FakeStep> operator+(std::vector<FakeStep> a, const std::vector<FakeStep>& b);
-
-FakeAction Reply(const std::string& bytes); // sent as given
-FakeAction Pause(int milliseconds);         // cut short when the test ends
-FakeAction CloseControl();
-FakeAction PassiveReply(const std::string& hostBytes = "127,0,0,1"); // 227 with a real port
-FakeAction ClosePassivePort();
-FakeAction SendOnData(const std::vector<std::string>& parts, int pauseMs = 0); // then close
-FakeAction DropDataAfter(const std::string& bytes);              // accept, send, reset
-FakeAction ReceiveOnData(std::size_t limit = std::string::npos); // accept, read; reset at limit
-FakeAction HoldData();                               // accept, then neither read nor close
-FakeAction TrickleForever(const std::string& bytes); // never falls silent, never ends
-FakeAction ConnectToClient(int port, const std::string& bytes, const std::string& from);
-FakeAction Signal(); // tells the test the script got here
-
+// the failures real servers do not produce on demand. It plays one session.
+// The script is the transcript: steps separated by "|", each
+// "COMMAND=ACTION;ACTION;...": wait for the command line COMMAND ("" waits
+// for nothing), then act. An action is a reply line ("\r\n" added) or one of
+//   @raw TEXT      TEXT without a line end     @pause MS   cut short at the end
+//   @close         hang up                     @signal     Signalled() from now on
+//   @pasv [ADDR]   227 with a real port, naming ADDR (default 127,0,0,1)
+//   @closepasv     close that port again       @accept     take the data connection
+//   @send BLOB     send a blob, or BLOB itself @data BLOB  @accept, @send, @eof
+//   @eof, @reset   close the data connection normally, or with a reset
+//   @recv [N]      read until the client closes, or N bytes, into Uploaded()
+//   @hold          @accept, then neither read nor close
+//   @connect FROM  active mode: connect from address FROM to 127.0.0.1:14135
+//   @trickle TEXT  send TEXT byte by byte for ever
 class FakeFtpServer {
 public:
-    // Listens on `port` (0: any free port) and serves one session.
-    explicit FakeFtpServer(std::vector<FakeStep> script, int port = 0);
+    explicit FakeFtpServer(const std::string& script, std::map<std::string, std::string> blobs = {},
+                           int port = 0);
     ~FakeFtpServer();
     FakeFtpServer(const FakeFtpServer&) = delete;
     FakeFtpServer& operator=(const FakeFtpServer&) = delete;
@@ -46,33 +34,23 @@ public:
     bool Listening() const { return listener_ >= 0; }
     int Port() const { return port_; }
     bool Signalled() const { return signalled_; }
-    // Command lines received so far, without their line ends.
-    std::vector<std::string> Commands() const;
-    // The transcript once the client hung up (waiting a few seconds for it).
-    std::vector<std::string> FinalCommands();
+    const std::map<std::string, std::string>& Blobs() const { return blobs_; }
     std::string Uploaded() const;
-    // Script mismatches: an unexpected command, or a wait that ran out.
-    std::vector<std::string> Problems() const;
-
-    // For actions.
-    bool Send(const std::string& bytes);
-    void CloseControl();
-    void Sleep(int milliseconds);
-    int OpenPassive();
-    void ClosePassive();
-    bool AcceptData();
-    bool SendData(const std::string& bytes);
-    void ReceiveData(std::size_t limit);
-    void CloseData(bool reset);
-    bool ConnectData(int port, const std::string& from);
-    void SetSignalled() { signalled_ = true; }
+    // Once the client has hung up (waiting some seconds for that): how the
+    // session strayed from the script. A command other than the one expected,
+    // a step never reached, anything after the script but one QUIT.
+    Strings Problems();
 
 private:
     void Run();
     bool ReadLine(std::string& line);
+    void Act(const std::string& action);
+    bool Send(int fd, const std::string& bytes);
+    void Sleep(int milliseconds);
     void Problem(const std::string& text);
 
-    std::vector<FakeStep> script_;
+    std::string script_;
+    std::map<std::string, std::string> blobs_;
     int listener_ = -1;
     int port_ = 0;
     int control_ = -1;
@@ -83,8 +61,7 @@ private:
     std::atomic<bool> done_{false};
     std::atomic<bool> signalled_{false};
     mutable std::mutex mutex_;
-    std::vector<std::string> commands_;
-    std::vector<std::string> problems_;
+    Strings problems_;
     std::string uploaded_;
     std::thread thread_;
 };

@@ -1,12 +1,10 @@
 #include "cli/CliProcess.h"
 #include "ftp/FtpServers.h"
-
 #include "jobs/JobListFile.h"
 #include "platform/FileSystem.h"
 #include "support/TempHome.h"
-#include <algorithm>
 
-#include <cstdlib>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,17 +13,7 @@ namespace {
 class FtpJob : public ::testing::TestWithParam<ServerKind> {
 protected:
     void SetUp() override {
-        std::string why;
-        if (!ServerInstalled(GetParam(), why)) {
-            if (std::getenv("CI") != nullptr)
-                FAIL() << ServerName(GetParam()) << " is not installed: " << why;
-            GTEST_SKIP() << why;
-        }
-        ServerOptions options;
-        options.root = served.Path();
-        server = FtpServerProcess::Start(GetParam(), options, why);
-        ASSERT_TRUE(server) << why;
-        password = options.password;
+        START_SERVER(server, GetParam(), {served.Path(), "alice", password});
         ::mkdir(served.File("backup").c_str(), 0777);
         ::chmod(served.File("backup").c_str(), 0777);
         source.Write("docs/a.txt", "alpha");
@@ -56,7 +44,7 @@ protected:
     TempHome served;
     TempHome restored;
     std::unique_ptr<FtpServerProcess> server;
-    std::string password;
+    const std::string password = "s3cret pw";
 };
 
 } // namespace
@@ -114,6 +102,5 @@ TEST_P(FtpJob, AnUnreachableServerFailsTheRunAndLosesNothing) {
 INSTANTIATE_TEST_SUITE_P(Servers, FtpJob,
                          ::testing::Values(ServerKind::Pyftpdlib, ServerKind::PureFtpd),
                          [](const auto& info) {
-                             return std::string(info.param == ServerKind::Pyftpdlib ? "pyftpdlib"
-                                                                                    : "pureftpd");
+                             return info.param == ServerKind::Pyftpdlib ? "pyftpdlib" : "pureftpd";
                          });

@@ -1,0 +1,109 @@
+#include "ftp/FtpTestSupport.h"
+
+#include "core/Globals.h"
+#include "i18n/Catalogue.h"
+#include "platform/FileSystem.h"
+#include "platform/ProgramFolder.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+void FtpTest::SetUp() {
+    SetProgramFolder(home.Path());
+    LoadMessageCatalogue("");
+    gAbort = gPaused = false;
+}
+
+void FtpTest::TearDown() {
+    gAbort = gPaused = false;
+    SetProgramFolder("");
+}
+
+Strings FtpTest::Log() const {
+    Strings lines;
+    for (const std::string& a : host.activity)
+        lines.push_back(a.substr(a.find("]-") == std::string::npos ? 0 : a.find("]-") + 2));
+    return lines;
+}
+
+long FtpTest::Count(const std::string& line) const {
+    const Strings lines = Log();
+    return std::count(lines.begin(), lines.end(), line);
+}
+
+namespace {
+
+std::string BlobOf(const FakeFtpServer& server, const std::string& bytes) {
+    for (const auto& [name, blob] : server.Blobs())
+        if (blob == bytes)
+            return name;
+    return "other";
+}
+
+std::string Listed(clsFTPConnection& ftp) {
+    const std::optional<std::vector<clsFTPFile>> files = ftp.GetFileList();
+    std::string text = files ? "" : "none";
+    for (std::size_t i = 0; files && i < files->size(); ++i)
+        text += (i > 0 ? "," : "") + (*files)[i].strName + ((*files)[i].bDir ? "/" : "");
+    return text;
+}
+
+} // namespace
+
+std::string FtpTest::Do(clsFTPConnection& ftp, FakeFtpServer& server, const std::string& ops) {
+    std::string outcomes;
+    for (std::size_t pos = 0, end = 0; end != std::string::npos; pos = end + 1) {
+        end = ops.find('|', pos);
+        const std::string op = ops.substr(pos, end - pos);
+        const std::size_t blank = op.find(' ');
+        const std::string verb = op.substr(0, blank);
+        std::string arg = blank == std::string::npos ? "" : op.substr(blank + 1);
+        std::string out;
+        if (verb == "login" || verb == "active") {
+            const std::string user = arg.empty() ? "alice" : arg == "-" ? "" : arg;
+            ftp.SetupConnection("127.0.0.1", server.Port(), user, "pw", verb == "login");
+            out = std::to_string(ftp.EstablishConnection());
+        } else if (verb == "get") {
+            const std::size_t to = arg.find('>');
+            const std::string local =
+                to == std::string::npos ? home.File("got") : arg.substr(to + 1);
+            out = std::to_string(ftp.GetFile(arg.substr(0, to), local)) + " ";
+            struct stat st {};
+            out += ::lstat(local.c_str(), &st) != 0 ? "-"
+                   : !S_ISREG(st.st_mode)           ? "device"
+                                                    : BlobOf(server, ReadTestFile(local));
+        } else if (verb == "put") {
+            const std::string blob = arg.substr(0, arg.find(' '));
+            WriteTestFile(home.File(blob), server.Blobs().at(blob));
+            const std::string folder = arg.size() > blob.size() ? arg.substr(blob.size() + 1) : "";
+            out = std::to_string(ftp.StoreFile(home.File(blob), folder));
+        } else if (verb == "list") {
+            out = Listed(ftp);
+        } else if (verb == "cwd") {
+            out = std::to_string(ftp.ChangeCurrentDirectory(arg));
+        } else if (verb == "mkd") {
+            out = std::to_string(ftp.CreateFTPDirectory(arg)) + " " + arg;
+        } else if (verb == "rmd") {
+            out = std::to_string(ftp.DeleteFTPDirectory(arg));
+        } else if (verb == "pwd") {
+            out = ftp.GetRootDir();
+        } else if (verb == "code") {
+            out = std::to_string(ftp.LastReplyCode());
+        } else if (verb == "state") {
+            out = std::to_string(ftp.connectionState());
+        } else if (verb == "uploaded") {
+            out = server.Uploaded().empty() ? "-" : BlobOf(server, server.Uploaded());
+        } else {
+            ADD_FAILURE() << "unknown operation " << op;
+        }
+        outcomes += (pos > 0 ? "|" : "") + out;
+    }
+    return outcomes;
+}
+
+std::string BinaryContent(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
