@@ -7,6 +7,7 @@
 #include <vector>
 
 using Strings = std::vector<std::string>;
+using Blobs = std::map<std::string, std::string>;
 
 // A scripted FTP server on 127.0.0.1, on a thread of the test process, for
 // the failures real servers do not produce on demand. It plays one session.
@@ -20,21 +21,19 @@ using Strings = std::vector<std::string>;
 //   @send BLOB     send a blob, or BLOB itself @data BLOB  @accept, @send, @eof
 //   @eof, @reset   close the data connection normally, or with a reset
 //   @recv [N]      read until the client closes, or N bytes, into Uploaded()
-//   @hold          @accept, then neither read nor close
 //   @connect FROM  active mode: connect from address FROM to 127.0.0.1:14135
 //   @trickle TEXT  send TEXT byte by byte for ever
 class FakeFtpServer {
 public:
-    explicit FakeFtpServer(const std::string& script, std::map<std::string, std::string> blobs = {},
-                           int port = 0);
+    // Port 0: any free port; Port() is 0 when `port` cannot be had.
+    explicit FakeFtpServer(const std::string& script, ::Blobs blobs = {}, int port = 0);
     ~FakeFtpServer();
     FakeFtpServer(const FakeFtpServer&) = delete;
     FakeFtpServer& operator=(const FakeFtpServer&) = delete;
 
-    bool Listening() const { return listener_ >= 0; }
     int Port() const { return port_; }
     bool Signalled() const { return signalled_; }
-    const std::map<std::string, std::string>& Blobs() const { return blobs_; }
+    const ::Blobs& Blobs() const { return blobs_; }
     std::string Uploaded() const;
     // Once the client has hung up (waiting some seconds for that): how the
     // session strayed from the script. A command other than the one expected,
@@ -50,16 +49,10 @@ private:
     void Problem(const std::string& text);
 
     std::string script_;
-    std::map<std::string, std::string> blobs_;
-    int listener_ = -1;
-    int port_ = 0;
-    int control_ = -1;
-    int passive_ = -1;
-    int data_ = -1;
+    ::Blobs blobs_;
+    int listener_ = -1, port_ = 0, control_ = -1, passive_ = -1, data_ = -1;
     std::string pending_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> done_{false};
-    std::atomic<bool> signalled_{false};
+    std::atomic<bool> stop_{false}, done_{false}, signalled_{false};
     mutable std::mutex mutex_;
     Strings problems_;
     std::string uploaded_;

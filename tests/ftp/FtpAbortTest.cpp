@@ -32,7 +32,7 @@ const AbortCase kCases[] = {
     {"AnUploadTheServerDoesNotTake",
      kLogin + "TYPE I=200 Binary|PASV=@pasv|stor /big=150 Ok;@signal;@pause 800;@accept;@recv;"
               "@eof;226 Done|TYPE A=200 A",
-     "login|put big", "1|1", "1|0"},
+     "login|put /big", "1|1", "1|0"},
     {"TheDataOfAListing",
      kLogin + "PASV=@pasv|LIST=150 Go;@signal;@accept;" + kLine + ";@pause 800;" + kLine +
          ";@eof;226 Done",

@@ -1,9 +1,7 @@
 #include "ftp/FtpServers.h"
 #include "ftp/FtpTestSupport.h"
-#include "platform/FileSystem.h"
 
 #include <random>
-#include <set>
 #include <unistd.h>
 
 namespace {
@@ -14,17 +12,6 @@ std::string RandomBytes(std::size_t size) {
     for (char& c : bytes)
         c = static_cast<char>(random() & 0xFF);
     return bytes;
-}
-
-using Entries = std::set<std::pair<std::string, bool>>;
-
-Entries EntriesOf(clsFTPConnection& ftp) {
-    Entries entries;
-    const std::optional<std::vector<clsFTPFile>> files = ftp.GetFileList();
-    EXPECT_TRUE(files.has_value());
-    for (const clsFTPFile& f : files.value_or(std::vector<clsFTPFile>{}))
-        entries.insert({f.strName, f.bDir});
-    return entries;
 }
 
 class FtpRealServer : public FtpTest, public ::testing::WithParamInterface<ServerKind> {};
@@ -47,91 +34,53 @@ TEST_P(FtpRealServer, WorksThroughAWholeSession) {
     ASSERT_EQ(::truncate(served.File("sparse.img").c_str(), 12345678901LL), 0);
     std::unique_ptr<FtpServerProcess> server;
     START_SERVER(server, GetParam(), {served.Path(), "alice", "s3cret pw", true});
-
-    clsFTPConnection wrong;
-    wrong.SetupConnection("127.0.0.1", server->Port(), "alice", "not the password", true);
-    EXPECT_FALSE(wrong.EstablishConnection());
-    clsFTPConnection ftp;
-    ftp.SetupConnection("127.0.0.1", server->Port(), "alice", "s3cret pw", true);
-    ASSERT_TRUE(ftp.EstablishConnection());
-    EXPECT_EQ(ftp.GetRootDir(), "/");
-
-    std::string folder = "//new  folder";
-    ASSERT_TRUE(ftp.CreateFTPDirectory(folder));
-    EXPECT_EQ(folder, "/new  folder");
-    std::string again = folder;
-    EXPECT_FALSE(ftp.CreateFTPDirectory(again));
-    EXPECT_EQ(
-        EntriesOf(ftp),
-        (Entries{{"annual report.pdf", false}, {"new  folder", true}, {"sparse.img", false}}));
-
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"empty.bin", ""},
-        {"name with  blanks.txt", "a few words\r\nand lines\n"},
-        {"big.bin", RandomBytes(30 << 20)}};
-    for (const auto& [name, content] : files) {
-        SCOPED_TRACE(name);
-        home.Write("out/" + name, content);
-        ASSERT_TRUE(ftp.StoreFile(home.File("out/" + name), folder));
-        EXPECT_TRUE(served.Read("new  folder/" + name) == content);
-        EXPECT_EQ(ftp.GetFile(folder + "/" + name, home.File("in " + name)), 1);
-        EXPECT_TRUE(home.Read("in " + name) == content);
-    }
-    EXPECT_EQ(ftp.GetFile("/missing.bin", home.File("missing")), 0);
-    EXPECT_EQ(ftp.LastReplyCode(), 550);
-    EXPECT_FALSE(FileExists(home.File("missing")));
-
-    ASSERT_TRUE(ftp.ChangeCurrentDirectory(folder));
-    EXPECT_EQ(ftp.GetRootDir(), "/new  folder");
-    EXPECT_EQ(
-        EntriesOf(ftp),
-        (Entries{{"big.bin", false}, {"empty.bin", false}, {"name with  blanks.txt", false}}));
-    EXPECT_FALSE(ftp.ChangeCurrentDirectory("/missing"));
-    // A folder that is not empty stays.
-    EXPECT_FALSE(ftp.DeleteFTPDirectory(folder));
-    for (const auto& file : files)
-        ASSERT_TRUE(RemoveFile(served.File("new  folder/" + file.first)));
-    ASSERT_TRUE(ftp.ChangeCurrentDirectory("/"));
-    EXPECT_TRUE(ftp.DeleteFTPDirectory(folder));
-    EXPECT_FALSE(FolderExists(served.File("new  folder")));
-    EXPECT_TRUE(ftp.Disconnect());
-
-    if (GetParam() == ServerKind::Pyftpdlib) {
-        clsFTPConnection anonymous;
-        anonymous.SetupConnection("127.0.0.1", server->Port(), "", "", true);
-        ASSERT_TRUE(anonymous.EstablishConnection());
-        EXPECT_EQ(anonymous.GetFile("annual report.pdf", home.File("public.pdf")), 1);
-        EXPECT_EQ(home.Read("public.pdf"), "pdf");
-    }
+    const Blobs blobs = {{"empty.bin", ""},
+                         {"name with  blanks.txt", "a few words\r\nand lines\n"},
+                         {"big.bin", RandomBytes(30 << 20)},
+                         {"pdf", "pdf"}};
+    clsFTPConnection wrong, ftp, anonymous;
+    EXPECT_EQ(Do(wrong, server->Port(), blobs, "login alice not the password|state"), "0|3");
+    const std::string in = "/new  folder/";
+    EXPECT_EQ(Do(ftp, server->Port(), blobs,
+                 "login alice s3cret pw|pwd|mkd //new  folder|mkd /new  folder|list|put " + in +
+                     "empty.bin|put " + in + "name with  blanks.txt|put " + in + "big.bin|get " +
+                     in + "empty.bin|get " + in + "name with  blanks.txt|get " + in +
+                     "big.bin|get /missing.bin|code|cwd " + in + "|pwd|list|cwd /missing|rmd " +
+                     in),
+              "1|/|1 /new  folder|0 /new  folder|annual report.pdf,new  folder/,sparse.img|1|1|1|1 "
+              "empty.bin|1 name with  blanks.txt|1 big.bin|0 -|550|1|/new  folder|big.bin,"
+              "empty.bin,name with  blanks.txt|0|0");
+    for (const auto& [name, content] : blobs)
+        EXPECT_TRUE(name == "pdf" || served.Read("new  folder/" + name) == content) << name;
+    for (const auto& blob : blobs)
+        ::unlink(served.File("new  folder/" + blob.first).c_str());
+    // A folder that is not empty stays until it is.
+    EXPECT_EQ(Do(ftp, server->Port(), blobs, "cwd /|rmd /new  folder|list|state"),
+              "1|1|annual report.pdf,sparse.img|0");
+    if (GetParam() == ServerKind::Pyftpdlib)
+        EXPECT_EQ(Do(anonymous, server->Port(), blobs, "login -|get annual report.pdf"), "1|1 pdf");
 }
 
 // The one test that uses the fixed local port 14135, so parallel test
 // processes never compete for it.
 TEST_F(FtpActiveMode, ListsOnlyWhatTheServerItselfSends) {
-    const std::string sub = "drwxr-xr-x 2 a b 4096 Mar 1 12:00 sub\r\n";
-    const struct {
-        std::string script; // the server's part after LIST
-        std::string entries;
-    } cases[] = {
-        // Whoever reaches the port before the server is turned away.
-        {"150 Go;@connect 127.0.0.2;@send -r-- 1 a b 1 Mar 1 12:00 forged\r\n;@eof;@connect "
-         "127.0.0.1;@send " +
-             sub + ";@eof;226 Done",
-         "sub/"},
-        {"150 Go;@connect 127.0.0.2;@send " + sub + ";@eof;226 Done", "none"},
-        {"150 Go", "none"},
-        {"550 No permission", "none"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.script);
+    const std::string sub = "@send drwxr-xr-x 2 a b 4096 Mar 1 12:00 sub\r\n;@eof;226 Done";
+    const std::string forged = "@send -r-- 1 a b 1 Mar 1 12:00 forged\r\n;@eof;";
+    // Whoever reaches the port before the server is turned away.
+    for (const auto& [script, entries] : std::vector<std::pair<std::string, std::string>>{
+             {"150 Go;@connect 127.0.0.2;" + forged + "@connect 127.0.0.1;" + sub, "sub/"},
+             {"150 Go;@connect 127.0.0.2;" + sub, "none"},
+             {"150 Go", "none"},
+             {"550 No permission", "none"}}) {
+        SCOPED_TRACE(script);
         host.activity.clear();
         FakeFtpServer server(kLogin +
-                             "PORT 127,0,0,1,55,55=200 PORT command successful|LIST=" + c.script);
+                             "PORT 127,0,0,1,55,55=200 PORT command successful|LIST=" + script);
         clsFTPConnection ftp;
-        EXPECT_EQ(Do(ftp, server, "active|list"), "1|" + c.entries);
-        EXPECT_EQ(
-            Logged("Refused a data connection from 127.0.0.2: only the FTP server may connect."),
-            c.script.find("127.0.0.2") != std::string::npos);
+        EXPECT_EQ(Do(ftp, server, "active|list"), "1|" + entries);
+        EXPECT_EQ(Logged("Refused a data connection from 127.0.0.2: only the FTP server may "
+                         "connect."),
+                  script.find("127.0.0.2") != std::string::npos);
         ftp.Disconnect();
         EXPECT_EQ(server.Problems(), Strings{});
     }
@@ -141,21 +90,19 @@ TEST_F(FtpActiveMode, ListsOnlyWhatTheServerItselfSends) {
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "Port command failed!");
     EXPECT_EQ(host.boxes[0].icon, MsgIcon::Critical);
+
     for (const ServerKind kind : {ServerKind::Pyftpdlib, ServerKind::PureFtpd}) {
         TempHome served;
         served.Write("listed by port.txt", "x");
-        CreateFolderPath(served.File("sub"));
+        served.Write("sub/x", "x");
         std::string why;
-        const auto server = FtpServerProcess::Start(kind, {served.Path()}, why);
+        const auto server = FtpServerProcess::Start(kind, {served.Path(), "alice", "pw"}, why);
         if (server == nullptr) {
             EXPECT_TRUE(why.rfind("MISSING", 0) == 0 && std::getenv("CI") == nullptr) << why;
             continue;
         }
-        clsFTPConnection ftp;
-        ftp.SetupConnection("127.0.0.1", server->Port(), "alice", "s3cret pw", false);
-        ASSERT_TRUE(ftp.EstablishConnection());
-        EXPECT_EQ(EntriesOf(ftp), (Entries{{"listed by port.txt", false}, {"sub", true}}));
+        clsFTPConnection real;
         // The connection stays usable after the listing.
-        EXPECT_EQ(ftp.GetRootDir(), "/");
+        EXPECT_EQ(Do(real, server->Port(), {}, "active|list|pwd"), "1|listed by port.txt,sub/|/");
     }
 }

@@ -33,8 +33,8 @@ long FtpTest::Count(const std::string& line) const {
 
 namespace {
 
-std::string BlobOf(const FakeFtpServer& server, const std::string& bytes) {
-    for (const auto& [name, blob] : server.Blobs())
+std::string BlobOf(const Blobs& blobs, const std::string& bytes) {
+    for (const auto& [name, blob] : blobs)
         if (blob == bytes)
             return name;
     return "other";
@@ -42,15 +42,20 @@ std::string BlobOf(const FakeFtpServer& server, const std::string& bytes) {
 
 std::string Listed(clsFTPConnection& ftp) {
     const std::optional<std::vector<clsFTPFile>> files = ftp.GetFileList();
+    Strings names;
+    for (const clsFTPFile& f : files.value_or(std::vector<clsFTPFile>{}))
+        names.push_back(f.strName + (f.bDir ? "/" : ""));
+    std::sort(names.begin(), names.end());
     std::string text = files ? "" : "none";
-    for (std::size_t i = 0; files && i < files->size(); ++i)
-        text += (i > 0 ? "," : "") + (*files)[i].strName + ((*files)[i].bDir ? "/" : "");
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i > 0 ? "," : "") + names[i];
     return text;
 }
 
 } // namespace
 
-std::string FtpTest::Do(clsFTPConnection& ftp, FakeFtpServer& server, const std::string& ops) {
+std::string FtpTest::Do(clsFTPConnection& ftp, int port, const Blobs& blobs, const std::string& ops,
+                        FakeFtpServer* fake) {
     std::string outcomes;
     for (std::size_t pos = 0, end = 0; end != std::string::npos; pos = end + 1) {
         end = ops.find('|', pos);
@@ -60,8 +65,14 @@ std::string FtpTest::Do(clsFTPConnection& ftp, FakeFtpServer& server, const std:
         std::string arg = blank == std::string::npos ? "" : op.substr(blank + 1);
         std::string out;
         if (verb == "login" || verb == "active") {
-            const std::string user = arg.empty() ? "alice" : arg == "-" ? "" : arg;
-            ftp.SetupConnection("127.0.0.1", server.Port(), user, "pw", verb == "login");
+            const std::string user = arg.substr(0, arg.find(' '));
+            const std::string password =
+                user.size() < arg.size() ? arg.substr(user.size() + 1) : "pw";
+            ftp.SetupConnection("127.0.0.1", port,
+                                user.empty()  ? "alice"
+                                : user == "-" ? ""
+                                              : user,
+                                password, verb == "login");
             out = std::to_string(ftp.EstablishConnection());
         } else if (verb == "get") {
             const std::size_t to = arg.find('>');
@@ -71,12 +82,11 @@ std::string FtpTest::Do(clsFTPConnection& ftp, FakeFtpServer& server, const std:
             struct stat st {};
             out += ::lstat(local.c_str(), &st) != 0 ? "-"
                    : !S_ISREG(st.st_mode)           ? "device"
-                                                    : BlobOf(server, ReadTestFile(local));
+                                                    : BlobOf(blobs, ReadTestFile(local));
         } else if (verb == "put") {
-            const std::string blob = arg.substr(0, arg.find(' '));
-            WriteTestFile(home.File(blob), server.Blobs().at(blob));
-            const std::string folder = arg.size() > blob.size() ? arg.substr(blob.size() + 1) : "";
-            out = std::to_string(ftp.StoreFile(home.File(blob), folder));
+            const std::string name = arg.substr(arg.rfind('/') + 1);
+            WriteTestFile(home.File(name), blobs.at(name));
+            out = std::to_string(ftp.StoreFile(home.File(name), arg.substr(0, arg.rfind('/'))));
         } else if (verb == "list") {
             out = Listed(ftp);
         } else if (verb == "cwd") {
@@ -91,8 +101,8 @@ std::string FtpTest::Do(clsFTPConnection& ftp, FakeFtpServer& server, const std:
             out = std::to_string(ftp.LastReplyCode());
         } else if (verb == "state") {
             out = std::to_string(ftp.connectionState());
-        } else if (verb == "uploaded") {
-            out = server.Uploaded().empty() ? "-" : BlobOf(server, server.Uploaded());
+        } else if (verb == "uploaded" && fake != nullptr) {
+            out = fake->Uploaded().empty() ? "-" : BlobOf(blobs, fake->Uploaded());
         } else {
             ADD_FAILURE() << "unknown operation " << op;
         }

@@ -21,17 +21,20 @@ protected:
 
     // Client operations written as text, separated by "|"; their outcomes
     // the same way:
-    //   login [USER]       EstablishConnection as USER (default alice, "-" for
-    //                      anonymous) with password pw, passive; the result
-    //   active             the same in active mode
+    //   login|active [USER [PASSWORD]]  EstablishConnection, passive or active,
+    //                      as USER (default alice, "-" anonymous), password pw
     //   get NAME[>PATH]    GetFile into PATH (default home/got): its result and
     //                      what is there: the blob it equals, "other", "device", "-"
-    //   put BLOB [DIR]     StoreFile of the blob, written to home/BLOB
-    //   list               the entries, "name" or "name/", "," between; "none"
+    //   put DIR/BLOB       StoreFile of the blob (written to home/BLOB) into DIR
+    //   list               the entries, sorted, "name" or "name/", ","; or "none"
     //   cwd|mkd|rmd PATH   the result (mkd: and the folded path)
     //   pwd, code, state   GetRootDir, LastReplyCode, connectionState
-    //   uploaded           the blob the server received, "other" or "-"
-    std::string Do(clsFTPConnection& ftp, FakeFtpServer& server, const std::string& ops);
+    //   uploaded           the blob the fake server received, "other" or "-"
+    std::string Do(clsFTPConnection& ftp, int port, const Blobs& blobs, const std::string& ops,
+                   FakeFtpServer* fake = nullptr);
+    std::string Do(clsFTPConnection& ftp, FakeFtpServer& fake, const std::string& ops) {
+        return Do(ftp, fake.Port(), fake.Blobs(), ops, &fake);
+    }
 
     TempHome home;
     TestHost host;

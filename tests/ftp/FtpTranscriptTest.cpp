@@ -139,29 +139,29 @@ const Case kCases[] = {
     {"UploadsEveryByteAndEmptyFiles",
      kLogin + kStor + "stor /in/content=150 Ok;@accept;@recv;@eof;226 Done|TYPE A=200 A|" + kStor +
          "stor /in/empty=150 Ok;@accept;@recv;@eof;226 Done|TYPE A=200 A",
-     "login|put content /in|put empty /in|uploaded",
+     "login|put /in/content|put /in/empty|uploaded",
      "1|1|1|content",
      {"CMD: stor /in/content"}},
     {"ADataConnectionDroppedMidUploadFailsTheUpload",
      kLogin + kStor + "stor /big=150 Ok;@accept;@recv 30000;@reset;426 Closed|TYPE A=200 A",
-     "login|put big",
+     "login|put /big",
      "1|0",
      {}},
     {"ARefusedPassiveModeStopsBeforeTheTransferCommand",
      kLogin + "PASV=500 PASV not understood|TYPE I=200 Binary|PASV=425 No port",
-     "login|list|put content /in",
+     "login|list|put /in/content",
      "1|none|0",
      {"2*Failed to enter passive mode!"}},
     // The summary line is an entry too; a last line without its end is not.
     {"ListsNamesAfterTheEighthFieldAndMarksFolders",
      kList + "150 Go;@data listing;226 Done",
      "login|list",
-     "1|,photos/,annual  report.pdf,up\x1b.txt,old style.txt",
+     "1|,annual  report.pdf,old style.txt,photos/,up\x1b.txt",
      {"REP: total 12", "-rw-r--r--    1 65534      nogroup             6 Dec  5 16:44 up?.txt"}},
     {"AListingThatPausesInsideALineLosesNoEntry",
      kList + "150 Go;@accept;@send pho;@pause 600;@send tos;@eof;226 Done",
      "login|list",
-     "1|photos/,a.txt",
+     "1|a.txt,photos/",
      {}},
     {"AnEmptyFolderIsAnEmptyList", kList + "150 Go;@data;226 Done", "login|list", "1|", {}},
     {"AListingWithout226IsNoListing",
@@ -260,7 +260,7 @@ TEST_F(FtpClient, SendsNothingUnlessLoggedInAndTransfersOnlyInPassiveMode) {
     FakeFtpServer server(kLogin, kBlobs);
     clsFTPConnection ftp;
     home.Write("got", "keep me");
-    EXPECT_EQ(Do(ftp, server, "get a|cwd /a|mkd /a|pwd|list|active|get a|put content /in"),
+    EXPECT_EQ(Do(ftp, server, "get a|cwd /a|mkd /a|pwd|list|active|get a|put /in/content"),
               "0 other|0|0 /a||none|1|0 other|0");
     ftp.Disconnect();
     EXPECT_EQ(server.Problems(), Strings{});
