@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """ftp_server.py pyftpdlib|pure-ftpd ROOT USER PASSWORD [--anonymous]
 
-A real FTP server for the FTP tests and the benchmark, on a free port of
+A real FTP server for the FTP tests and the benchmark on a free port of
 127.0.0.1, serving ROOT to USER (with --anonymous, pyftpdlib also lets the
 anonymous user read). Prints "READY <port> <process group>" once it accepts
-connections, or "MISSING <reason>" when it cannot run here. Signal the
-process group to stop it.
+connections, "MISSING <reason>" when it cannot run here. Signal the process
+group to stop it.
 """
 import os, random, shutil, signal, socket, subprocess, sys, tempfile, time
 
@@ -13,43 +13,30 @@ kind, root, user, password = sys.argv[1:5]
 if os.getpgrp() != os.getpid():
     os.setsid()
 signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
-
-
-def report(text):
-    print(text, flush=True)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
+say = lambda text: print(text, flush=True)
 
 if kind == "pyftpdlib":
     try:
-        from pyftpdlib.authorizers import DummyAuthorizer
-        from pyftpdlib.handlers import FTPHandler
-        from pyftpdlib.servers import FTPServer
+        from pyftpdlib import handlers, servers, authorizers
     except ImportError:
-        sys.exit(report("MISSING python3-pyftpdlib is not installed"))
+        sys.exit(say("MISSING python3-pyftpdlib is not installed"))
     import logging
     logging.basicConfig(level=logging.ERROR)
-    FTPHandler.authorizer = DummyAuthorizer()
-    FTPHandler.authorizer.add_user(user, password, root, perm="elradfmwMT")
+    handler = handlers.FTPHandler
+    handler.authorizer = authorizers.DummyAuthorizer()
+    handler.authorizer.add_user(user, password, root, perm="elradfmwMT")
     if "--anonymous" in sys.argv:
-        FTPHandler.authorizer.add_anonymous(root, perm="elr")
-    FTPHandler.auth_failed_timeout = 0  # its brute-force delay only slows the tests
-    server = FTPServer(("127.0.0.1", 0), FTPHandler)
-    report("READY %d %d" % (server.address[1], os.getpgrp()))
-    server.serve_forever(handle_exit=True)
+        handler.authorizer.add_anonymous(root, perm="elr")
+    handler.auth_failed_timeout = 0  # its brute-force delay only slows the tests
+    server = servers.FTPServer(("127.0.0.1", 0), handler)
+    say("READY %d %d" % (server.address[1], os.getpgrp()))
+    sys.exit(server.serve_forever(handle_exit=True))
 
-path = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
-tools = {t: shutil.which(t, path=path) for t in ("pure-ftpd", "pure-pw", "openssl")}
-for tool, found in tools.items():
-    if not found:
-        sys.exit(report("MISSING %s is not installed" % tool))
+tools = {t: shutil.which(t, path=os.environ["PATH"] + ":/usr/sbin") for t in ("pure-ftpd", "pure-pw", "openssl")}
+for tool in (t for t, found in tools.items() if not found):
+    sys.exit(say("MISSING %s is not installed" % tool))
 if os.geteuid() != 0:
-    sys.exit(report("MISSING pure-ftpd needs root"))
+    sys.exit(say("MISSING pure-ftpd needs root"))
 # Users come from a puredb file; `openssl passwd -6` makes a hash that checks
 # fast. The server drops to the user's uid, so ROOT is handed to nobody.
 work, server = tempfile.mkdtemp(), None
@@ -61,22 +48,25 @@ try:
     subprocess.run([tools["pure-pw"], "mkdb", work + "/pdb", "-f", work + "/passwd"], check=True)
     os.chown(root, 65534, 65534)
     for attempt in range(3):
-        port, low = free_port(), random.randrange(61000, 64800)
-        server = subprocess.Popen([tools["pure-ftpd"], "-4", "-H", "-A", "-P", "127.0.0.1", "-p",
-                                   "%d:%d" % (low, low + 100), "-l", "puredb:" + work + "/pdb",
-                                   "-S", "127.0.0.1,%d" % port], stdout=subprocess.DEVNULL,
-                                  stderr=open(work + "/stderr", "w"))
-        deadline = time.time() + 15
-        while server.poll() is None and time.time() < deadline:
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        low = random.randrange(61000, 64800)  # passive ports clear of the ephemeral range
+        server = subprocess.Popen(
+            [tools["pure-ftpd"], "-4", "-H", "-A", "-P", "127.0.0.1", "-p", "%d:%d" % (low, low + 100),
+             "-l", "puredb:" + work + "/pdb", "-S", "127.0.0.1,%d" % port],
+            stdout=subprocess.DEVNULL, stderr=open(work + "/stderr", "w"))
+        for wait in range(750):
+            if server.poll() is not None:
+                break
             try:
                 socket.create_connection(("127.0.0.1", port)).close()
+                say("READY %d %d" % (port, os.getpgrp()))
+                sys.exit(server.wait())
             except OSError:
                 time.sleep(0.02)
-                continue
-            report("READY %d %d" % (port, os.getpgrp()))
-            sys.exit(server.wait())
         server.kill()
-    report("pure-ftpd did not come up: " + open(work + "/stderr").read())
+    say("pure-ftpd did not come up: " + open(work + "/stderr").read())
 finally:
     if server:  # it takes SIGTERM for a graceful end that waits for its sessions
         server.kill()
