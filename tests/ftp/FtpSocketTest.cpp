@@ -24,6 +24,10 @@ TEST_F(FtpSocket, ResolvesNamesAndFailsConnectsItCannotMake) {
         EXPECT_FALSE(socket.FTPConnect(host, port) || socket.SimpleConnect(host, port)) << host;
     EXPECT_EQ(socket.State, 1);
     EXPECT_FALSE(socket.IsOpen());
+    clsFTPConnection ftp;
+    ftp.SetupConnection("127.0.0.1", ClosedLoopbackPort(), "alice", "pw", true);
+    EXPECT_FALSE(ftp.EstablishConnection());
+    EXPECT_EQ(ftp.connectionState(), clsFTPConnection::kDisconnected);
 }
 
 TEST_F(FtpSocket, ConnectsToTheHighestPort) {

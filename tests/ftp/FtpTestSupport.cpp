@@ -22,7 +22,7 @@ void FtpTest::TearDown() {
 Strings FtpTest::Log() const {
     Strings lines;
     for (const std::string& a : host.activity)
-        lines.push_back(a.substr(a.find("]-") == std::string::npos ? 0 : a.find("]-") + 2));
+        lines.push_back(a.substr(a.find("]-") + 2)); // after the time stamp
     return lines;
 }
 
@@ -89,18 +89,15 @@ std::string FtpTest::Do(clsFTPConnection& ftp, int port, const Blobs& blobs, con
             out = std::to_string(ftp.StoreFile(home.File(name), arg.substr(0, arg.rfind('/'))));
         } else if (verb == "list") {
             out = Listed(ftp);
-        } else if (verb == "cwd") {
-            out = std::to_string(ftp.ChangeCurrentDirectory(arg));
+        } else if (verb == "cwd" || verb == "rmd") {
+            out = std::to_string(verb == "cwd" ? ftp.ChangeCurrentDirectory(arg)
+                                               : ftp.DeleteFTPDirectory(arg));
         } else if (verb == "mkd") {
             out = std::to_string(ftp.CreateFTPDirectory(arg)) + " " + arg;
-        } else if (verb == "rmd") {
-            out = std::to_string(ftp.DeleteFTPDirectory(arg));
-        } else if (verb == "pwd") {
-            out = ftp.GetRootDir();
-        } else if (verb == "code") {
-            out = std::to_string(ftp.LastReplyCode());
-        } else if (verb == "state") {
-            out = std::to_string(ftp.connectionState());
+        } else if (verb == "pwd" || verb == "code" || verb == "state") {
+            out = verb == "pwd"    ? ftp.GetRootDir()
+                  : verb == "code" ? std::to_string(ftp.LastReplyCode())
+                                   : std::to_string(ftp.connectionState());
         } else if (verb == "uploaded" && fake != nullptr) {
             out = fake->Uploaded().empty() ? "-" : BlobOf(blobs, fake->Uploaded());
         } else {

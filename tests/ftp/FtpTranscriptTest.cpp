@@ -1,6 +1,8 @@
+#include "core/Globals.h"
 #include "ftp/FtpTestSupport.h"
 
 #include <cctype>
+#include <unistd.h>
 
 namespace {
 
@@ -124,6 +126,12 @@ const Case kCases[] = {
      "login|cwd /x", "1|0", ""},
     {"ARefusedNewFolderFailsAtOnce", kLogin + "MKD /x=550 Exists;@pause 300;257 \"/x\" created",
      "login|mkd /x", "1|0 /x", ""},
+    {"APassiveReplyWithoutAUsablePortFailsTheDataConnection",
+     kLogin + "PASV=227 Passive (127,0,0,1)|LIST|PASV=227 Passive 127,0,0,1,4,1|LIST|PASV=227 "
+              "(127,0,0,1,4)|LIST|PASV=227 (127,0,0,1,4,x)|LIST|PASV=227 (127,0,0,1,4,256)|LIST|"
+              "PASV=227 Passive ()|LIST",
+     "login|list|list|list|list|list|list", "1|none|none|none|none|none|none",
+     "6*Failed to create data connection!"},
     {"ReadsTheLoginFolderFromTheQuotedPathOfPwd",
      kLogin + "PWD=257 \"/home/alice\" is current|PWD=257 \"/say \"\"hi\"\"\" is current|"
               "PWD=257 \"/no/closing/quote|PWD=550 Not allowed",
@@ -168,12 +176,13 @@ TEST_F(FtpClient, DownloadsFromTheKnownHostShowingProgress) {
                          kBlobs);
     clsFTPConnection ftp;
     EXPECT_EQ(Do(ftp, server, "login|get report 1.txt"), "1|1 content");
-    ASSERT_GE(host.progress.size(), 3u);
-    EXPECT_EQ(host.progress[0], "show:Downloading file...");
-    EXPECT_EQ(host.progress[1], "update:Downloading file...|report 1.txt|0.000000|0.000000");
-    EXPECT_EQ(host.progress[host.progress.size() - 2],
-              "update:Downloading from 127.0.0.1|report 1.txt|100.000000|100.000000");
-    EXPECT_EQ(host.progress.back(), "close");
+    ASSERT_GE(host.progress.size(), 4u);
+    EXPECT_EQ(Strings(host.progress.begin(), host.progress.begin() + 2),
+              (Strings{"show:Downloading file...",
+                       "update:Downloading file...|report 1.txt|0.000000|0.000000"}));
+    EXPECT_EQ(
+        Strings(host.progress.end() - 2, host.progress.end()),
+        (Strings{"update:Downloading from 127.0.0.1|report 1.txt|100.000000|100.000000", "close"}));
 }
 
 TEST_F(FtpClient, ReplacesAnExistingLocalFileOnlyWhenTheUserSaysYes) {
@@ -206,24 +215,58 @@ TEST_F(FtpClient, SendsNothingUnlessLoggedInAndTransfersOnlyInPassiveMode) {
     EXPECT_EQ(home.Read("got"), "keep me");
 }
 
-TEST_F(FtpClient, FailsTheConnectToAHostThatRefuses) {
-    clsFTPConnection ftp;
-    ftp.SetupConnection("127.0.0.1", ClosedLoopbackPort(), "alice", "pw", true);
-    EXPECT_FALSE(ftp.EstablishConnection());
-    EXPECT_EQ(ftp.connectionState(), clsFTPConnection::kDisconnected);
-    EXPECT_FALSE(ftp.Disconnect());
+namespace {
+
+// Each script succeeds when left alone. The server signals once the client
+// is in the wait under test; Ctrl-C (gAbort, set from the host's Yield) must
+// then end that wait with a failure and leave no local file behind.
+struct AbortCase {
+    const char* name;
+    std::string script;
+    std::string ops, alone, aborted;
+};
+
+void PrintTo(const AbortCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST_F(FtpClient, FailsTheDataConnectionForAPassiveReplyWithoutAUsablePort) {
-    for (const std::string port : {"(127,0,0,1)", "127,0,0,1,4,1", "(127,0,0,1,4)",
-                                   "(127,0,0,1,4,x)", "(127,0,0,1,4,256)", "()"}) {
-        SCOPED_TRACE(port);
-        host.activity.clear();
-        FakeFtpServer server(kLogin + "PASV=227 Entering Passive Mode " + port + "|LIST");
+const std::string kLine = "@send -rw-r--r-- 1 a b 1 Mar 1 12:00 a\r\n";
+
+const AbortCase kAbortCases[] = {
+    {"TheGreetingWait", "=@signal;@pause 800;220 late|USER alice=331 Password|pass pw=230 in",
+     "login|state", "1|0", "0|1"},
+    {"AReplyWait", kLogin + "CWD /a=@signal;@pause 800;250 OK", "login|cwd /a", "1|1", "1|0"},
+    {"TheDataOfADownload",
+     kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a=150 Go;@signal;@accept;" + kLine +
+         ";@pause 800;" + kLine + ";@eof;226 Done|TYPE A=200 A",
+     "login|get a", "1|1 other", "1|0 -"},
+    {"AnUploadTheServerDoesNotTake",
+     kLogin + "TYPE I=200 Binary|PASV=@pasv|stor /big=150 Ok;@signal;@pause 800;@accept;@recv;"
+              "@eof;226 Done|TYPE A=200 A",
+     "login|put /big", "1|1", "1|0"},
+    {"TheDataOfAListing",
+     kLogin + "PASV=@pasv|LIST=150 Go;@signal;@accept;" + kLine + ";@pause 800;" + kLine +
+         ";@eof;226 Done",
+     "login|list", "1|a,a", "1|none"},
+};
+
+class FtpAbort : public FtpTest, public ::testing::WithParamInterface<AbortCase> {};
+
+} // namespace
+
+TEST_P(FtpAbort, EndsTheWaitWithAFailure) {
+    for (const bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "with Ctrl-C" : "left alone");
+        gAbort = false;
+        ::unlink(home.File("got").c_str());
+        FakeFtpServer server(GetParam().script, {{"big", std::string(16 << 20, 'x')}});
+        host.onYield = [&] { gAbort = gAbort || (abort && server.Signalled()); };
         clsFTPConnection ftp;
-        EXPECT_EQ(Do(ftp, server, "login|list"), "1|none");
-        EXPECT_TRUE(Logged("Failed to create data connection!"));
-        ftp.Disconnect();
-        EXPECT_EQ(server.Problems(), Strings{});
+        EXPECT_EQ(Do(ftp, server, GetParam().ops), abort ? GetParam().aborted : GetParam().alone);
+        EXPECT_TRUE(host.progress.empty() || host.progress.back() == "close");
+        host.onYield = nullptr;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, FtpAbort, ::testing::ValuesIn(kAbortCases),
+                         [](const auto& info) { return std::string(info.param.name); });

@@ -23,15 +23,15 @@ protected:
     }
 
     void WriteJob(bool incremental, bool zipped, bool isProtected) {
-        std::string text =
-            "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
-            std::to_string(server->Port()) +
-            "\nUser=alice\nPass=" + EncodeCharCodes(TransformPassword(password)) +
-            "\nPav=PASV\nDestination=/backup\nType=" + (incremental ? "INCR" : "FULL") +
-            "\nCompress=" + (zipped ? "ZIP" : "NOT") + "\nStatus=0\nProtected=" +
-            (isProtected ? EncodeCharCodes(TransformPassword("job pw")) : "") +
-            "\nArchived=yes\nSplit=0\nSchedule=0\nDir0001=" + source.File("docs") + "\n";
-        home.Write("backups.ini", text);
+        home.Write("backups.ini",
+                   "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
+                       std::to_string(server->Port()) +
+                       "\nUser=alice\nPass=" + EncodeCharCodes(TransformPassword(password)) +
+                       "\nPav=PASV\nDestination=/backup\nType=" + (incremental ? "INCR" : "FULL") +
+                       "\nCompress=" + (zipped ? "ZIP" : "NOT") + "\nStatus=0\nProtected=" +
+                       (isProtected ? EncodeCharCodes(TransformPassword("job pw")) : "") +
+                       "\nArchived=yes\nSplit=0\nSchedule=0\nDir0001=" + source.File("docs") +
+                       "\n");
     }
 
     CliResult Cli(std::vector<std::string> args) {
@@ -39,10 +39,7 @@ protected:
         return RunCliProcess(args);
     }
 
-    TempHome home;
-    TempHome source;
-    TempHome served;
-    TempHome restored;
+    TempHome home, source, served, restored;
     std::unique_ptr<FtpServerProcess> server;
     const std::string password = "s3cret pw";
 };
