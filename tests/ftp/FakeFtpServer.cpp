@@ -1,6 +1,5 @@
 #include "ftp/FakeFtpServer.h"
 
-#include <csignal>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,21 +11,8 @@ FakeFtpServer::FakeFtpServer(const std::string& script, ::Blobs blobs, int port)
     for (const auto& [name, bytes] : blobs_)
         if (script.find(name) != std::string::npos)
             folder_.Write("blob-" + name, bytes);
-    const std::string command = "exec python3 '" + std::string(TIDEVAULT_FTP_TEST_DIR) +
-                                "/fake_ftp_server.py' '" + folder_.Path() + "' " +
-                                std::to_string(port);
-    pipe_ = ::popen(command.c_str(), "re");
-    char line[64] = {};
-    if (pipe_ == nullptr || std::fgets(line, sizeof line, pipe_) == nullptr ||
-        std::sscanf(line, "READY %d %d", &port_, &pid_) != 2)
-        port_ = 0;
-}
-
-FakeFtpServer::~FakeFtpServer() {
-    if (pid_ > 0)
-        ::kill(pid_, SIGTERM);
-    if (pipe_ != nullptr)
-        ::pclose(pipe_);
+    server_ = std::make_unique<ServerScript>("fake_ftp_server.py " + Quoted(folder_.Path()) + " " +
+                                             std::to_string(port));
 }
 
 bool FakeFtpServer::Signalled() const {
@@ -40,11 +26,10 @@ std::string FakeFtpServer::Uploaded() const {
 Strings FakeFtpServer::Problems() {
     Strings problems;
     char line[4096];
-    while (pipe_ != nullptr && std::fgets(line, sizeof line, pipe_) != nullptr) {
-        const std::string text(line, std::strlen(line) - 1);
-        if (text == "END")
-            return problems;
-        problems.push_back(text);
+    while (server_->Output() != nullptr && std::fgets(line, sizeof line, server_->Output())) {
+        problems.emplace_back(line, std::strlen(line) - 1);
+        if (problems.back() == "END")
+            return Strings(problems.begin(), problems.end() - 1);
     }
     problems.push_back("the fake server ended without its report");
     return problems;

@@ -1,9 +1,8 @@
 #pragma once
+#include "ftp/FtpServers.h"
 #include "support/TempHome.h"
 
-#include <cstdio>
 #include <map>
-#include <string>
 #include <vector>
 
 using Strings = std::vector<std::string>;
@@ -16,11 +15,8 @@ class FakeFtpServer {
 public:
     // Port 0: any free port; Port() is 0 when the server did not start.
     explicit FakeFtpServer(const std::string& script, Blobs blobs = {}, int port = 0);
-    ~FakeFtpServer();
-    FakeFtpServer(const FakeFtpServer&) = delete;
-    FakeFtpServer& operator=(const FakeFtpServer&) = delete;
 
-    int Port() const { return port_; }
+    int Port() const { return server_->Port(); }
     const ::Blobs& Blobs() const { return blobs_; }
     // The script has reached a @signal.
     bool Signalled() const;
@@ -31,9 +27,7 @@ public:
 private:
     TempHome folder_;
     ::Blobs blobs_;
-    FILE* pipe_ = nullptr;
-    int port_ = 0;
-    int pid_ = 0;
+    std::unique_ptr<ServerScript> server_;
 };
 
 // A loopback port with nothing listening on it (bound once, then released).

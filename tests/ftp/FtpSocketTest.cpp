@@ -11,7 +11,7 @@ class FtpSocket : public FtpTest {};
 
 } // namespace
 
-TEST_F(FtpSocket, ResolvesNamesAndFailsConnectsItCannotMake) {
+TEST_F(FtpSocket, ResolvesNamesConnectsToTheHighestPortAndFailsConnectsItCannotMake) {
     clsFTPSocket socket;
     EXPECT_EQ(socket.mygethostbyname("localhost"), "127.0.0.1");
     EXPECT_EQ(socket.mygethostbyname("no-such-host.invalid"), "no-such-host.invalid");
@@ -28,13 +28,10 @@ TEST_F(FtpSocket, ResolvesNamesAndFailsConnectsItCannotMake) {
     ftp.SetupConnection("127.0.0.1", ClosedLoopbackPort(), "alice", "pw", true);
     EXPECT_FALSE(ftp.EstablishConnection());
     EXPECT_EQ(ftp.connectionState(), clsFTPConnection::kDisconnected);
-}
 
-TEST_F(FtpSocket, ConnectsToTheHighestPort) {
     FakeFtpServer server("HELLO", {}, 65535);
     if (server.Port() == 0)
         GTEST_SKIP() << "port 65535 is taken on this machine";
-    clsFTPSocket socket;
     ASSERT_TRUE(socket.SimpleConnect("127.0.0.1", 65535));
     EXPECT_EQ(socket.State, 3);
     EXPECT_EQ(socket.PeerAddress(), "127.0.0.1");

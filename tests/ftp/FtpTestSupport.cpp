@@ -65,14 +65,11 @@ std::string FtpTest::Do(clsFTPConnection& ftp, int port, const Blobs& blobs, con
         std::string arg = blank == std::string::npos ? "" : op.substr(blank + 1);
         std::string out;
         if (verb == "login" || verb == "active") {
-            const std::string user = arg.substr(0, arg.find(' '));
-            const std::string password =
-                user.size() < arg.size() ? arg.substr(user.size() + 1) : "pw";
-            ftp.SetupConnection("127.0.0.1", port,
-                                user.empty()  ? "alice"
-                                : user == "-" ? ""
-                                              : user,
-                                password, verb == "login");
+            const std::string account = arg.empty() ? "alice pw" : arg;
+            const std::string user = account.substr(0, account.find(' '));
+            const std::string password = account.substr(std::min(user.size() + 1, account.size()));
+            ftp.SetupConnection("127.0.0.1", port, user == "-" ? "" : user, password,
+                                verb == "login");
             out = std::to_string(ftp.EstablishConnection());
         } else if (verb == "get") {
             const std::size_t to = arg.find('>');
@@ -83,6 +80,8 @@ std::string FtpTest::Do(clsFTPConnection& ftp, int port, const Blobs& blobs, con
             out += ::lstat(local.c_str(), &st) != 0 ? "-"
                    : !S_ISREG(st.st_mode)           ? "device"
                                                     : BlobOf(blobs, ReadTestFile(local));
+        } else if (verb == "local") {
+            WriteTestFile(home.File("got"), blobs.at(arg));
         } else if (verb == "put") {
             const std::string name = arg.substr(arg.rfind('/') + 1);
             WriteTestFile(home.File(name), blobs.at(name));

@@ -21,10 +21,11 @@ protected:
 
     // Client operations written as text, separated by "|"; their outcomes
     // the same way:
-    //   login|active [USER [PASSWORD]]  EstablishConnection, passive or active,
-    //                      as USER (default alice, "-" anonymous), password pw
+    //   login|active [USER PASSWORD]  EstablishConnection, passive or active,
+    //                      as USER (default alice, password pw; "-" anonymous)
     //   get NAME[>PATH]    GetFile into PATH (default home/got): its result and
     //                      what is there: the blob it equals, "other", "device", "-"
+    //   local BLOB         writes the blob to home/got; no outcome
     //   put DIR/BLOB       StoreFile of the blob (written to home/BLOB) into DIR
     //   list               the entries, sorted, "name" or "name/", ","; or "none"
     //   cwd|mkd|rmd PATH   the result (mkd: and the folded path)

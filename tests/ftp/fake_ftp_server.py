@@ -3,7 +3,7 @@
 
 A scripted FTP server on 127.0.0.1 for the failures real servers do not
 produce on demand. It plays one session of FOLDER/script and prints
-"READY <port> <pid>" once it listens; once the client has hung up, one line per way
+"READY <port> <process group>" once it listens; once the client has hung up, one line per way
 the session strayed from the script, and "END".
 
 The script is the transcript: steps separated by "|", each
@@ -22,9 +22,10 @@ nothing), then act. An action is a reply line ("\\r\\n" added) or one of
 import os, socket, struct, sys, time
 
 folder = sys.argv[1]
+os.setsid()
 script = open(os.path.join(folder, "script"), encoding="latin-1", newline="").read()
 listener = socket.create_server(("127.0.0.1", int(sys.argv[2]) if len(sys.argv) > 2 else 0))
-print("READY %d %d" % (listener.getsockname()[1], os.getpid()), flush=True)
+print("READY %d %d" % (listener.getsockname()[1], os.getpgrp()), flush=True)
 listener.settimeout(20)  # only keeps a broken client from hanging the suite
 control, passive, data, pending, problems = listener.accept()[0], None, None, b"", []
 
@@ -33,8 +34,8 @@ def read_line():
     global pending
     while b"\r\n" not in pending:
         try:
-            chunk = control.recv(4096) if control else b""
-        except OSError:
+            chunk = control.recv(4096)
+        except (OSError, AttributeError):  # reset, or hung up by the script
             chunk = b""
         if not chunk:
             return None
@@ -75,17 +76,13 @@ def act(action):
     elif verb == "@connect":
         data = socket.create_connection(("127.0.0.1", 55 * 256 + 55), source_address=(arg, 0))
     elif verb == "@recv":
-        limit, received = int(arg) if arg else 1 << 62, b""
-        while len(received) < limit:
-            chunk = data.recv(min(65536, limit - len(received)))
-            if not chunk:
-                break
-            received += chunk
+        limit = int(arg) if arg else 1 << 62
         with open(os.path.join(folder, "uploaded"), "ab") as f:
-            f.write(received)
+            while limit > 0 and (chunk := data.recv(min(65536, limit))):
+                limit -= f.write(chunk)
     elif verb == "@trickle":
         try:
-            for i in range(1 << 30):
+            for i in range(1 << 30):  # until the client gives up
                 control.sendall(arg[i % len(arg)].encode())
                 time.sleep(0.02)
         except OSError:
@@ -109,7 +106,7 @@ try:
             break
         for action in filter(None, actions.split(";")):
             act(action)
-except OSError as error:
+except OSError as error:  # the client hung up while the script still talked
     problems.append("the fake failed: %s" % error)
 quits = 0
 while (line := read_line()) is not None:

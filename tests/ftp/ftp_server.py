@@ -10,8 +10,7 @@ group to stop it.
 import os, random, shutil, signal, socket, subprocess, sys, tempfile, time
 
 kind, root, user, password = sys.argv[1:5]
-if os.getpgrp() != os.getpid():
-    os.setsid()
+os.setsid()
 signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 say = lambda text: print(text, flush=True)
 

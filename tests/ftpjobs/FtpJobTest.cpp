@@ -40,7 +40,7 @@ protected:
     }
 
     TempHome home, source, served, restored;
-    std::unique_ptr<FtpServerProcess> server;
+    std::unique_ptr<ServerScript> server;
     const std::string password = "s3cret pw";
 };
 
