@@ -36,6 +36,7 @@ TEST_F(FtpSocket, ResolvesNamesConnectsToTheHighestPortAndFailsConnectsItCannotM
     EXPECT_EQ(socket.State, 3);
     EXPECT_EQ(socket.PeerAddress(), "127.0.0.1");
     socket.sendData("HELLO");
+    socket.sendData("QUIT");
     socket.FTPDisconnect();
     EXPECT_EQ(server.Problems(), Strings{});
 }
@@ -87,19 +88,18 @@ TEST_F(FtpSocket, CutsOffAPeerThatNeverFallsSilent) {
     std::string text;
     EXPECT_LT(MillisecondsTaken([&] { data.Getanswer(text, true); }), 20000);
     EXPECT_FALSE(text.empty());
-    data.FTPDisconnect();
 }
 
 TEST_F(FtpSocket, SendsCommandsTrimmedWithCrLfMaskedAndNeverWithALineBreakInside) {
     FakeFtpServer server("NOOP|pass abc|PASS|Pass two words");
     clsFTPSocket ctrl;
     ASSERT_TRUE(ctrl.FTPConnect("127.0.0.1", server.Port()));
-    for (const char* command :
-         {"  NOOP  ", "RETR a\r\nDELE b", "RETR a\nDELE b", "pass abc", "PASS", "Pass two words"})
+    for (const char* command : {"  NOOP  ", "RETR a\r\nDELE b", "RETR a\nDELE b", "pass abc",
+                                "PASS", "Pass two words", "QUIT"})
         EXPECT_EQ(ctrl.sendData(command), std::string(command).find('\n') == std::string::npos);
     ctrl.FTPDisconnect();
     EXPECT_EQ(server.Problems(), Strings{});
     const std::string notSent = "CMD: RETR aDELE b (not sent: line break inside a command)";
     EXPECT_EQ(Log(), (Strings{"CMD: NOOP", notSent, notSent, "CMD: PASS ***", "CMD: PASS ",
-                              "CMD: PASS *********"}));
+                              "CMD: PASS *********", "CMD: QUIT"}));
 }

@@ -2,9 +2,10 @@
 """fake_ftp_server.py FOLDER [PORT]
 
 A scripted FTP server on 127.0.0.1 for the failures real servers do not
-produce on demand. It plays one session of FOLDER/script and prints
-"READY <port> <process group>" once it listens; once the client has hung up, one line per way
-the session strayed from the script, and "END".
+produce on demand. It plays one session of FOLDER/script and prints "READY
+<port> <process group>" once it listens; once the client has hung up, one
+line per way the session strayed from the script (which the client follows
+with one QUIT unless the script hangs up), then "END".
 
 The script is the transcript: steps separated by "|", each
 "COMMAND=ACTION;ACTION;...": wait for the command line COMMAND ("" waits for
@@ -113,4 +114,6 @@ while (line := read_line()) is not None:
     quits += line == "QUIT"
     if line != "QUIT" or quits > 1:
         problems.append("after the script: " + line)
+if control and not quits:
+    problems.append("the client left without QUIT")
 print("\n".join(problems + ["END"]), flush=True)
