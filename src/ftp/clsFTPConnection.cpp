@@ -203,8 +203,10 @@ std::optional<FtpReply> clsFTPConnection::ReadReply(Clock::time_point& start,
 }
 
 void clsFTPConnection::TakeRepliesAlreadyIn() {
+    // Bounded, so a server that never stops talking cannot hold us here.
     std::string chunk;
-    while (ctrlSocket.IsOpen() && ctrlSocket.ReceiveData(chunk, 0) > 0)
+    for (int reads = 0; reads < 64 && ctrlSocket.IsOpen() && ctrlSocket.ReceiveData(chunk, 0) > 0;
+         ++reads)
         reader_.Add(chunk);
     while (std::optional<FtpReply> reply = reader_.Next()) {
         LogReply(*reply);

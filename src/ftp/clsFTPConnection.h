@@ -77,8 +77,8 @@ public:
     ConnectionState connectionState() const { return connectionState_; }
     void connectionState(ConnectionState state) { connectionState_ = state; }
 
-    // Waits for the next complete reply, at most `timeoutMs` of silence
-    // (once more for a reply that opens as multi-line). Preliminary (1xx)
+    // Waits for the next complete reply, at most `timeoutMs` (counted anew
+    // once for a reply that opens as multi-line). Preliminary (1xx)
     // replies other than the expected one are passed over; the first final
     // reply ends the wait. Returns the expected code, or 0: for any other
     // code at once, for silence, a closed connection or gAbort. The reply's

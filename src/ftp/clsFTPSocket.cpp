@@ -61,21 +61,21 @@ std::string DottedText(const in_addr& address) {
 }
 
 // Waits up to `timeoutMs` for `events` on `fd`, in slices that let the host
-// run and give up at once when gAbort is set. 1 ready, 0 time out or abort,
-// -1 failure.
+// run, and gives up after the slice in which gAbort was set. 1 ready, 0 time
+// out or abort, -1 failure.
 int PollLettingHostRun(int fd, short events, long long timeoutMs) {
     const Clock::time_point start = Clock::now();
     for (;;) {
         const long long left = timeoutMs - MillisecondsSince(start);
-        if (gAbort || left <= 0)
-            return 0;
         pollfd pfd{fd, events, 0};
         const int ready = ::poll(
-            &pfd, 1, static_cast<int>(std::min<long long>(left, clsFTPSocket::kWaitSliceMs)));
+            &pfd, 1, static_cast<int>(std::clamp<long long>(left, 0, clsFTPSocket::kWaitSliceMs)));
         if (ready > 0)
             return 1;
         if (ready < 0 && errno != EINTR)
             return -1;
+        if (gAbort || left <= 0)
+            return 0;
         CurrentHost().Yield();
     }
 }

@@ -45,11 +45,12 @@ TEST_P(FtpRealServer, WorksThroughAWholeSession) {
         EXPECT_TRUE(name == "pdf" || served.Read("new  folder/" + name) == content) << name;
     for (const auto& blob : blobs)
         ::unlink(served.File("new  folder/" + blob.first).c_str());
-    // A folder that is not empty stays until it is.
+    // Emptied, the folder goes.
     EXPECT_EQ(Do(ftp, server->Port(), blobs, "cwd /|rmd /new  folder|list|state"),
               "1|1|annual report.pdf,sparse.img|0");
-    if (GetParam() == ServerKind::Pyftpdlib)
+    if (GetParam() == ServerKind::Pyftpdlib) {
         EXPECT_EQ(Do(anonymous, server->Port(), blobs, "login -|get annual report.pdf"), "1|1 pdf");
+    }
 }
 
 // The one test that uses the fixed local port 14135, so parallel test

@@ -11,11 +11,11 @@
 void FtpTest::SetUp() {
     SetProgramFolder(home.Path());
     LoadMessageCatalogue("");
-    gAbort = gPaused = false;
+    gAbort = false;
 }
 
 void FtpTest::TearDown() {
-    gAbort = gPaused = false;
+    gAbort = false;
     SetProgramFolder("");
 }
 

@@ -54,7 +54,6 @@ inline const std::string kLogin =
 template <typename F> long long MillisecondsTaken(F&& call) {
     const auto start = std::chrono::steady_clock::now();
     call();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
+    const auto taken = std::chrono::steady_clock::now() - start;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(taken).count();
 }

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/ usr / bin / env python3
 """fake_ftp_server.py FOLDER [PORT]
 
 A scripted FTP server on 127.0.0.1 for the failures real servers do not

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/ usr / bin / env python3
 """ftp_server.py pyftpdlib|pure-ftpd ROOT USER PASSWORD [--anonymous]
 
 A real FTP server for the FTP tests and the benchmark on a free port of
@@ -36,8 +36,8 @@ for tool in (t for t, found in tools.items() if not found):
     sys.exit(say("MISSING %s is not installed" % tool))
 if os.geteuid() != 0:
     sys.exit(say("MISSING pure-ftpd needs root"))
-# Users come from a puredb file; `openssl passwd -6` makes a hash that checks
-# fast. The server drops to the user's uid, so ROOT is handed to nobody.
+#Users come from a puredb file; `openssl passwd - 6` makes a hash that checks
+#fast.The server drops to the user's uid, so ROOT is handed to nobody.
 work, server = tempfile.mkdtemp(), None
 try:
     digest = subprocess.run([tools["openssl"], "passwd", "-6", "-stdin"], input=password,
