@@ -287,20 +287,20 @@ bool clsFTPSocket::SendAll(const char* data, std::size_t size) {
     if (hSocket_ < 0)
         return false;
     while (size > 0) {
+        // MSG_NOSIGNAL: a peer that has closed must give us EPIPE, not kill
+        // the process with SIGPIPE.
+        const ssize_t n = ::send(hSocket_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
         // A server that stops reading must not hold an upload for ever, nor
         // past the user's Ctrl-C: wait for room in slices.
         if (PollLettingHostRun(hSocket_, POLLOUT, kSendStallMs) != 1)
             return false;
-        // MSG_NOSIGNAL: a peer that has closed must give us EPIPE, not kill
-        // the process with SIGPIPE.
-        const ssize_t n = ::send(hSocket_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
     }
     return true;
 }
