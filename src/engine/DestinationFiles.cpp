@@ -74,21 +74,21 @@ bool ConnectToDestination(clsFTPConnection& connection, const clsBackup& job) {
 DestinationFiles::DestinationFiles(const clsBackup& job) : job_(job) {}
 
 DestinationFiles::~DestinationFiles() {
-    if (ftp_.connectionState() != 1)
+    if (ftp_.connectionState() != clsFTPConnection::kDisconnected)
         ftp_.Disconnect();
 }
 
 bool DestinationFiles::Connect() {
-    if (!job_.destFTP || ftp_.connectionState() == 0)
+    if (!job_.destFTP || ftp_.connectionState() == clsFTPConnection::kLoggedIn)
         return true;
     // A connection that never got past the login starts over.
-    if (ftp_.connectionState() != 1)
+    if (ftp_.connectionState() != clsFTPConnection::kDisconnected)
         ftp_.Disconnect();
     return ConnectToDestination(ftp_, job_);
 }
 
 void DestinationFiles::Close() {
-    if (ftp_.connectionState() != 1)
+    if (ftp_.connectionState() != clsFTPConnection::kDisconnected)
         ftp_.Disconnect();
     // What was delivered is on the disk before the run calls itself done.
     if (storedLocally_) {

@@ -11,6 +11,11 @@ bool StartsWithCode(const std::string& text, std::size_t pos) {
            IsDigit(text[pos + 2]);
 }
 
+// "ddd" alone or "ddd " and text: the last line of a reply.
+bool IsFinalLine(const std::string& line, const std::string& code) {
+    return line.compare(0, 3, code) == 0 && (line.size() == 3 || line[3] == ' ');
+}
+
 } // namespace
 
 std::int32_t ReplyCodeOf(const std::string& line) {
@@ -19,31 +24,62 @@ std::int32_t ReplyCodeOf(const std::string& line) {
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
-bool EndsWithFinalReplyLine(const std::string& text) {
-    if (text.size() < 6 || text.compare(text.size() - 2, 2, "\r\n") != 0)
-        return false;
-    // Walk the complete lines in order: a "ddd-" line opens a multi-line
-    // reply that only "ddd " with the same code closes; lines in between may
-    // look like anything.
+std::optional<FtpReply> FtpReplyReader::Next() {
+    FtpReply reply;
     std::string openCode;
-    bool lastWasFinal = false;
     std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find("\r\n", pos);
+    for (;;) {
+        const std::size_t end = pending_.find('\n', pos);
         if (end == std::string::npos)
-            return false;
-        lastWasFinal = false;
-        if (StartsWithCode(text, pos) && end - pos >= 4) {
-            const std::string code = text.substr(pos, 3);
-            const char mark = text[pos + 3];
-            if (openCode.empty() && mark == '-')
-                openCode = code;
-            else if (mark == ' ' && (openCode.empty() || openCode == code)) {
-                openCode.clear();
-                lastWasFinal = true;
+            return std::nullopt;
+        std::string line = pending_.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        pos = end + 1;
+        reply.lines.push_back(line);
+        if (openCode.empty()) {
+            if (StartsWithCode(line, 0) && line.size() > 3 && line[3] == '-') {
+                openCode = line.substr(0, 3);
+                continue;
             }
+            reply.code = StartsWithCode(line, 0) && IsFinalLine(line, line.substr(0, 3))
+                             ? ReplyCodeOf(line)
+                             : 0;
+            break;
         }
-        pos = end + 2;
+        if (IsFinalLine(line, openCode)) {
+            reply.code = ReplyCodeOf(openCode);
+            break;
+        }
     }
-    return lastWasFinal;
+    pending_.erase(0, pos);
+    return reply;
+}
+
+bool FtpReplyReader::OpensMultiLineReply() const {
+    return StartsWithCode(pending_, 0) && pending_.size() > 3 && pending_[3] == '-';
+}
+
+std::string PrintableServerText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            if (c == '\r')
+                ++i;
+            out += "\r\n";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // U+0080..U+009F: some terminals act on these as they do on ESC.
+            ++i;
+            out += '?';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }

@@ -1,8 +1,10 @@
 #include "ftp/clsFTPSocket.h"
 
 #include "core/ActivityLog.h"
+#include "core/Globals.h"
 #include "core/host.h"
 #include "ftp/clsFTPAnswer.h"
+#include "i18n/Catalogue.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
 
@@ -58,13 +60,24 @@ std::string DottedText(const in_addr& address) {
     return text;
 }
 
-// A blocking send that makes no progress for this long fails with EAGAIN,
-// so a server that stops reading cannot hold an upload for ever.
-void SetSendStallLimit(int fd) {
-    timeval limit{};
-    limit.tv_sec = clsFTPSocket::kSendStallMs / 1000;
-    limit.tv_usec = (clsFTPSocket::kSendStallMs % 1000) * 1000;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+// Waits up to `timeoutMs` for `events` on `fd`, in slices that let the host
+// run, and gives up after the slice in which gAbort was set. 1 ready, 0 time
+// out or abort, -1 failure.
+int PollLettingHostRun(int fd, short events, long long timeoutMs) {
+    const Clock::time_point start = Clock::now();
+    for (;;) {
+        const long long left = timeoutMs - MillisecondsSince(start);
+        pollfd pfd{fd, events, 0};
+        const int ready = ::poll(
+            &pfd, 1, static_cast<int>(std::clamp<long long>(left, 0, clsFTPSocket::kWaitSliceMs)));
+        if (ready > 0)
+            return 1;
+        if (ready < 0 && errno != EINTR)
+            return -1;
+        if (gAbort || left <= 0)
+            return 0;
+        CurrentHost().Yield();
+    }
 }
 
 bool SetBlocking(int fd, bool blocking) {
@@ -82,21 +95,21 @@ bool ConnectWithin(int fd, const sockaddr_in& address, int timeoutMs) {
         return true;
     if (errno != EINPROGRESS && errno != EINTR)
         return false;
-    const Clock::time_point start = Clock::now();
-    for (;;) {
-        const long long left = timeoutMs - MillisecondsSince(start);
-        if (left <= 0)
-            return false;
-        pollfd pfd{fd, POLLOUT, 0};
-        const int ready = ::poll(&pfd, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            return false;
-        int error = 0;
-        socklen_t length = sizeof error;
-        return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-    }
+    if (PollLettingHostRun(fd, POLLOUT, timeoutMs) != 1)
+        return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+// Dotted IPv4 address of one end of a connection, "" when there is none.
+std::string EndAddress(int fd, int (*query)(int, sockaddr*, socklen_t*)) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (fd < 0 || query(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET)
+        return std::string();
+    return DottedText(address.sin_addr);
 }
 
 bool IsLineBreak(char c) {
@@ -129,7 +142,6 @@ clsFTPSocket& clsFTPSocket::operator=(clsFTPSocket&& other) noexcept {
         Port = other.Port;
         Host = std::move(other.Host);
         State = other.State;
-        bControlChannel = other.bControlChannel;
         hSocket_ = std::exchange(other.hSocket_, -1);
         listener_ = std::exchange(other.listener_, -1);
         listenerPort_ = other.listenerPort_;
@@ -188,7 +200,6 @@ bool clsFTPSocket::OpenConnection(const std::string& host, std::int32_t port, in
         CloseDescriptor(fd);
         return false;
     }
-    SetSendStallLimit(fd);
     hSocket_ = fd;
     State = 3;
     return true;
@@ -216,7 +227,8 @@ bool clsFTPSocket::ListenForConnection(std::int32_t port, const std::string& loc
     return true;
 }
 
-void clsFTPSocket::WaitForConnection(std::int32_t port, const std::string& localAddress) {
+void clsFTPSocket::WaitForConnection(std::int32_t port, const std::string& localAddress,
+                                     const std::string& serverAddress) {
     CloseDescriptor(hSocket_);
     finished_ = false;
     if ((listener_ < 0 || listenerPort_ != port) && !ListenForConnection(port, localAddress))
@@ -225,19 +237,24 @@ void clsFTPSocket::WaitForConnection(std::int32_t port, const std::string& local
     // server never connects.
     const Clock::time_point start = Clock::now();
     for (;;) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
         if (fd >= 0) {
-            SetBlocking(fd, true);
-            SetSendStallLimit(fd);
-            hSocket_ = fd;
-            break;
+            // Whoever reaches the port first would otherwise hand us the
+            // listing, or take the file we upload.
+            const std::string from = DottedText(peer.sin_addr);
+            if (from == serverAddress && !from.empty()) {
+                SetBlocking(fd, true);
+                hSocket_ = fd;
+                break;
+            }
+            WriteLog(GetMsg("strMsgForeignDataConnection", "%a", from));
+            CloseDescriptor(fd);
         }
-        CurrentHost().Yield();
         const long long left = kAcceptWindowMs - MillisecondsSince(start);
-        if (left <= 0)
+        if (PollLettingHostRun(listener_, POLLIN, left) != 1)
             break;
-        pollfd pfd{listener_, POLLIN, 0};
-        ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, 20)));
     }
     CloseListener();
 }
@@ -272,19 +289,23 @@ bool clsFTPSocket::SendAll(const char* data, std::size_t size) {
     while (size > 0) {
         // MSG_NOSIGNAL: a peer that has closed must give us EPIPE, not kill
         // the process with SIGPIPE.
-        const ssize_t n = ::send(hSocket_, data, size, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+        const ssize_t n = ::send(hSocket_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
         }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        // A server that stops reading must not hold an upload for ever, nor
+        // past the user's Ctrl-C: wait for room in slices.
+        if (PollLettingHostRun(hSocket_, POLLOUT, kSendStallMs) != 1)
+            return false;
     }
     return true;
 }
 
-int clsFTPSocket::ReceiveChunk(std::string& chunk) {
+int clsFTPSocket::ReceiveChunk(std::string& chunk, int waitMs) {
     chunk.clear();
     if (hSocket_ < 0) {
         if (!finished_)
@@ -293,7 +314,7 @@ int clsFTPSocket::ReceiveChunk(std::string& chunk) {
         return 0;
     }
     pollfd pfd{hSocket_, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, kReceiveWaitMs);
+    const int ready = ::poll(&pfd, 1, waitMs);
     if (ready == 0 || (ready < 0 && errno == EINTR))
         return 0;
     if (ready < 0) {
@@ -320,25 +341,23 @@ std::int32_t clsFTPSocket::Getanswer(std::string& text, bool quiet) {
     text.clear();
     const Clock::time_point start = Clock::now();
     std::string chunk;
-    while (ReceiveChunk(chunk) > 0) {
+    while (!gAbort && ReceiveChunk(chunk, kReceiveWaitMs) > 0) {
         text += chunk;
-        if (bControlChannel && EndsWithFinalReplyLine(text))
-            break;
         if (text.size() >= kAnswerByteCap || MillisecondsSince(start) >= kAnswerTimeCapMs)
             break;
     }
     if (!quiet && !TrimBlanks(text).empty()) {
-        // The reply's own last line end would only add an empty log line.
+        // The text's own last line end would only add an empty log line.
         std::string logged = text;
         while (!logged.empty() && IsLineBreak(logged.back()))
             logged.pop_back();
-        WriteLog("REP: " + logged);
+        WriteLog("REP: " + PrintableServerText(logged));
     }
     return static_cast<std::int32_t>(text.size());
 }
 
-std::int64_t clsFTPSocket::ReceiveData(std::string& data) {
-    return ReceiveChunk(data);
+std::int64_t clsFTPSocket::ReceiveData(std::string& data, int waitMs) {
+    return ReceiveChunk(data, waitMs);
 }
 
 void clsFTPSocket::FTPDisconnect() {
@@ -353,12 +372,9 @@ void clsFTPSocket::CloseListener() {
 }
 
 std::string clsFTPSocket::LocalAddress() const {
-    if (hSocket_ < 0)
-        return std::string();
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(hSocket_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        address.sin_family != AF_INET)
-        return std::string();
-    return DottedText(address.sin_addr);
+    return EndAddress(hSocket_, ::getsockname);
+}
+
+std::string clsFTPSocket::PeerAddress() const {
+    return EndAddress(hSocket_, ::getpeername);
 }

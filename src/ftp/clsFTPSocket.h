@@ -19,6 +19,9 @@ public:
     static constexpr int kAnswerTimeCapMs = 5000;
     // Active-mode accept window.
     static constexpr int kAcceptWindowMs = 1000;
+    // Longest single sleep inside a wait: the host's Yield and gAbort are
+    // looked at at least this often, so Ctrl-C ends any wait promptly.
+    static constexpr int kWaitSliceMs = 100;
 
     clsFTPSocket() = default;
     ~clsFTPSocket();
@@ -31,17 +34,12 @@ public:
     std::string Host;
     std::int32_t State = 1; // 1 closed, 3 connected
 
-    // Set on a control socket: Getanswer then returns as soon as a complete
-    // final reply line is in, instead of waiting for a quarter second of
-    // silence. Data sockets keep the silence rule (a listing line may start
-    // with three digits and a blank).
-    bool bControlChannel = false;
-
     // Dotted IPv4 address of a host name; the input itself when it cannot
     // be resolved (a dotted address typed by the user resolves to itself).
     std::string mygethostbyname(const std::string& host);
 
-    // Opens the control connection.
+    // Opens the control connection. Connects of both kinds give up when
+    // gAbort is set.
     bool FTPConnect(const std::string& host, std::int32_t port);
     // Opens a passive-mode data connection, waiting at most `timeoutMs` for
     // the system to answer.
@@ -53,27 +51,30 @@ public:
     bool ListenForConnection(std::int32_t port, const std::string& localAddress);
     // Accepts the server's active-mode data connection for at most
     // kAcceptWindowMs (opening the listener first when it is not open yet),
-    // then closes the listener. The outcome shows in later reads and sends.
-    void WaitForConnection(std::int32_t port, const std::string& localAddress);
+    // then closes the listener. Only a connection from `serverAddress` is
+    // taken: anybody else who reaches the port first is logged and closed,
+    // and the wait goes on. The outcome shows in IsOpen and later reads.
+    void WaitForConnection(std::int32_t port, const std::string& localAddress,
+                           const std::string& serverAddress);
 
     // Sends one command line (trimmed, "\r\n" appended) and logs it with a
     // password masked. False when it could not be sent whole, or when the
     // text holds a line break (that would smuggle in a second command).
     bool sendData(const std::string& text);
     // Sends bytes as they are, unlogged. False when the peer stopped taking
-    // them.
+    // them for kSendStallMs, or closed, or gAbort was set.
     bool sendBinaryData(const std::string& data);
 
-    // Collects what arrives until the line falls silent (or, on a control
-    // socket, until a complete reply is in) and logs it as "REP: " unless
-    // `quiet`. Returns the length of the text.
+    // Collects what arrives until the line falls silent (or gAbort is set)
+    // and logs it, made printable, as "REP: " unless `quiet`. Returns the
+    // length of the text.
     std::int32_t Getanswer(std::string& text, bool quiet = false);
 
-    // One wait-and-receive step: the bytes that came within kReceiveWaitMs,
-    // up to the size of the receive buffer. Returns their count; 0 for
-    // silence, a closed connection or a failure (IsFinished tells the last
-    // two from silence; a failure is logged).
-    std::int64_t ReceiveData(std::string& data);
+    // One wait-and-receive step: the bytes that came within `waitMs`, up to
+    // the size of the receive buffer. Returns their count; 0 for silence, a
+    // closed connection or a failure (IsFinished tells the last two from
+    // silence; a failure is logged).
+    std::int64_t ReceiveData(std::string& data, int waitMs = kReceiveWaitMs);
 
     void FTPDisconnect();
 
@@ -83,9 +84,11 @@ public:
     bool IsFinished() const { return finished_; }
     // Dotted IPv4 address of this end of the connection, "" when closed.
     std::string LocalAddress() const;
+    // Dotted IPv4 address of the other end, "" when closed.
+    std::string PeerAddress() const;
 
 private:
-    int ReceiveChunk(std::string& chunk);
+    int ReceiveChunk(std::string& chunk, int waitMs);
     bool SendLine(const std::string& text);
     bool OpenConnection(const std::string& host, std::int32_t port, int timeoutMs);
     bool SendAll(const char* data, std::size_t size);

@@ -194,6 +194,9 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgPathNotFull", "its name is not a full path"},
     {"strMsgPathFolderEnd", "its name ends in a folder separator"},
     {"strMsgPathDots", "its name holds a \".\" or \"..\" component"},
+    // FTP client
+    {"strMsgForeignDataConnection",
+     "Refused a data connection from %a: only the FTP server may connect."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

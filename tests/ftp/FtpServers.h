@@ -1,39 +1,53 @@
 #pragma once
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
-// Real FTP servers for the tests, each on a free loopback port serving one
-// folder to one user; stopped (killed and reaped) when the object goes.
+// A Python helper of tests/ftp serving on a loopback port while the object
+// lives. It prints "READY <port> <process group>", or why it cannot run, and
+// is stopped with its whole process group.
+class ServerScript {
+public:
+    // `arguments` follow the script's name; they are quoted by the caller.
+    explicit ServerScript(const std::string& arguments);
+    ~ServerScript();
+    ServerScript(const ServerScript&) = delete;
+    ServerScript& operator=(const ServerScript&) = delete;
+
+    int Port() const { return port_; }
+    // The first line, when it was not READY: "MISSING ..." for a server
+    // that cannot run on this machine at all.
+    const std::string& Why() const { return why_; }
+    FILE* Output() const { return pipe_; }
+
+private:
+    FILE* pipe_ = nullptr;
+    int port_ = 0;
+    int group_ = 0;
+    std::string why_;
+};
+
+// Real FTP servers for the tests (ftp_server.py), each serving one folder.
 enum class ServerKind { Pyftpdlib, PureFtpd };
 
 struct ServerOptions {
     std::string root; // the served folder
     std::string user = "alice";
     std::string password = "s3cret pw";
-    // pyftpdlib: also serve the anonymous user (read only). pure-ftpd: give
-    // the server an anonymous account, in a private mount namespace so the
-    // machine's user list stays untouched.
-    bool anonymous = false;
+    bool anonymous = false; // pyftpdlib: the anonymous user may read too
 };
 
-class FtpServerProcess {
-public:
-    // Starts the server and waits until it accepts connections. Nothing, and
-    // the reason in `why`, when it cannot be started.
-    static std::unique_ptr<FtpServerProcess> Start(ServerKind kind, const ServerOptions& options,
-                                                   std::string& why);
-    ~FtpServerProcess();
-    FtpServerProcess(const FtpServerProcess&) = delete;
-    FtpServerProcess& operator=(const FtpServerProcess&) = delete;
+std::string Quoted(const std::string& text);
+std::unique_ptr<ServerScript> StartServer(ServerKind kind, const ServerOptions& options);
 
-    int Port() const { return port_; }
-
-private:
-    FtpServerProcess(int pid, int port) : pid_(pid), port_(port) {}
-    int pid_;
-    int port_;
-};
-
-const char* ServerName(ServerKind kind);
-// Whether the server's program is installed (pure-ftpd also needs root).
-bool ServerInstalled(ServerKind kind, std::string& why);
+// Starts a server into `server`: one missing on this machine skips the test,
+// but fails it under CI, where the test command installs both.
+#define START_SERVER(server, kind, ...)                                                            \
+    do {                                                                                           \
+        server = StartServer(kind, __VA_ARGS__);                                                   \
+        if (server->Port() == 0 && server->Why().rfind("MISSING", 0) == 0 &&                       \
+            std::getenv("CI") == nullptr)                                                          \
+            GTEST_SKIP() << server->Why();                                                         \
+        ASSERT_NE(server->Port(), 0) << server->Why();                                             \
+    } while (false)

@@ -1,12 +1,10 @@
 #include "cli/CliProcess.h"
 #include "ftp/FtpServers.h"
-
 #include "jobs/JobListFile.h"
 #include "platform/FileSystem.h"
 #include "support/TempHome.h"
-#include <algorithm>
 
-#include <cstdlib>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,17 +13,7 @@ namespace {
 class FtpJob : public ::testing::TestWithParam<ServerKind> {
 protected:
     void SetUp() override {
-        std::string why;
-        if (!ServerInstalled(GetParam(), why)) {
-            if (std::getenv("CI") != nullptr)
-                FAIL() << ServerName(GetParam()) << " is not installed: " << why;
-            GTEST_SKIP() << why;
-        }
-        ServerOptions options;
-        options.root = served.Path();
-        server = FtpServerProcess::Start(GetParam(), options, why);
-        ASSERT_TRUE(server) << why;
-        password = options.password;
+        START_SERVER(server, GetParam(), {served.Path(), "alice", password});
         ::mkdir(served.File("backup").c_str(), 0777);
         ::chmod(served.File("backup").c_str(), 0777);
         source.Write("docs/a.txt", "alpha");
@@ -35,15 +23,15 @@ protected:
     }
 
     void WriteJob(bool incremental, bool zipped, bool isProtected) {
-        std::string text =
-            "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
-            std::to_string(server->Port()) +
-            "\nUser=alice\nPass=" + EncodeCharCodes(TransformPassword(password)) +
-            "\nPav=PASV\nDestination=/backup\nType=" + (incremental ? "INCR" : "FULL") +
-            "\nCompress=" + (zipped ? "ZIP" : "NOT") + "\nStatus=0\nProtected=" +
-            (isProtected ? EncodeCharCodes(TransformPassword("job pw")) : "") +
-            "\nArchived=yes\nSplit=0\nSchedule=0\nDir0001=" + source.File("docs") + "\n";
-        home.Write("backups.ini", text);
+        home.Write("backups.ini",
+                   "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
+                       std::to_string(server->Port()) +
+                       "\nUser=alice\nPass=" + EncodeCharCodes(TransformPassword(password)) +
+                       "\nPav=PASV\nDestination=/backup\nType=" + (incremental ? "INCR" : "FULL") +
+                       "\nCompress=" + (zipped ? "ZIP" : "NOT") + "\nStatus=0\nProtected=" +
+                       (isProtected ? EncodeCharCodes(TransformPassword("job pw")) : "") +
+                       "\nArchived=yes\nSplit=0\nSchedule=0\nDir0001=" + source.File("docs") +
+                       "\n");
     }
 
     CliResult Cli(std::vector<std::string> args) {
@@ -51,12 +39,9 @@ protected:
         return RunCliProcess(args);
     }
 
-    TempHome home;
-    TempHome source;
-    TempHome served;
-    TempHome restored;
-    std::unique_ptr<FtpServerProcess> server;
-    std::string password;
+    TempHome home, source, served, restored;
+    std::unique_ptr<ServerScript> server;
+    const std::string password = "s3cret pw";
 };
 
 } // namespace
@@ -127,6 +112,5 @@ TEST_P(FtpJob, AnIndexTheServerWillNotHandOverStopsTheRunAndIsKept) {
 INSTANTIATE_TEST_SUITE_P(Servers, FtpJob,
                          ::testing::Values(ServerKind::Pyftpdlib, ServerKind::PureFtpd),
                          [](const auto& info) {
-                             return std::string(info.param == ServerKind::Pyftpdlib ? "pyftpdlib"
-                                                                                    : "pureftpd");
+                             return info.param == ServerKind::Pyftpdlib ? "pyftpdlib" : "pureftpd";
                          });

@@ -1,0 +1,252 @@
+#include "core/Globals.h"
+#include "ftp/FtpTestSupport.h"
+
+#include <cctype>
+
+namespace {
+
+// The script is the exact transcript the client must follow; the outcomes
+// and log lines are what the user would see.
+struct Case {
+    const char* name;
+    std::string script;
+    std::string ops; // see FtpTest::Do
+    std::string outcome;
+    std::string logged; // lines, "|" between; "N*" first: logged exactly N times
+};
+
+const std::string kContent = BinaryContent(300000) + "\r\n";
+const std::map<std::string, std::string> kBlobs = {
+    {"content", kContent},
+    {"head", kContent.substr(0, 70000)},
+    {"tail", kContent.substr(70000)},
+    {"empty", ""},
+    {"big", BinaryContent(8 << 20)},
+    {"listing", "total 12\r\n"
+                "drwxr-xr-x   2 alice    staff        4096 Mar  1 12:00 photos\r\n"
+                "-rw-r--r--   1 averylongownername somegroup 12345678901 Jan 10  2024 annual  "
+                "report.pdf\r\n"
+                "-rw-r--r--    1 65534      nogroup             6 Dec  5 16:44 up\x1b.txt\r\n"
+                "-rw-r--r-- 1 owner group 12 Jan                        old style.txt  \r\n"
+                "-rw-r--r-- 1 a b 1 Mar 1 12:00 cut-off"},
+    {"pho", "drwxr-xr-x 2 a b 4096 Mar 1 12:00 pho"},
+    {"tos", "tos\r\n-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n"},
+    {"a.txt", "-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n"}};
+
+const std::string kNoGreeting = "Couldn't read servers welcome message!";
+const std::string kRetr = kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a.bin=";
+const std::string kStor = "TYPE I=200 Binary|PASV=@pasv|";
+const std::string kList = kLogin + "PASV=@pasv|LIST=";
+
+const Case kCases[] = {
+    {"LogsInWithTheExactCommandsAndThePasswordMasked", kLogin, "login|state", "1|0",
+     "CMD: USER alice|CMD: PASS **|>...Login,331,3|>...Login,230,3|0*" + kNoGreeting},
+    {"MultiLineRepliesInOneBurst",
+     "=220-Welcome\r\n220-to the fake\r\n220 Ready|USER alice=331-Password\r\n331 required|"
+     "pass pw=230-Hello\r\n230 Logged in",
+     "login", "1", "REP: 220-Welcome|220-to the fake|220 Ready|0*" + kNoGreeting},
+    {"PreliminaryRepliesPassAndControlCharactersAreNeutralised",
+     "=120 Ready in a moment;220 hi\x1b[31mred\x07|USER alice=331 Password|pass pw=230 in", "login",
+     "1", "REP: 120 Ready in a moment|REP: 220 hi?[31mred?"},
+    // The 230 that follows must not count: the 530 ended the wait.
+    {"ARefusedPasswordFailsAtOnce",
+     "=220 hi|USER alice=331 Password|pass pw=530 Login incorrect.;@pause 300;230 in",
+     "login|state|code", "0|3|530", ">...Login,0,3"},
+    {"AnEmptyUserNameLogsInAsAnonymous",
+     "=220 hi|USER anonymous=331 Send e-mail|pass tidevault@example.com=230 Welcome", "login -",
+     "1", ""},
+    {"AServerThatSkipsThePasswordIsNotTakenAsLoggedIn",
+     "=220 hi|USER anonymous=230 Anonymous logged in", "login -|state", "0|3", ">...Login,0,3"},
+    {"ARefusedGreetingIsNotAskedForAgain", "=421 Too many connections|USER alice=530 Not now",
+     "login|state", "0|3", "1*" + kNoGreeting + "|REP: 421 Too many connections"},
+    {"AServerThatHangsUpAfterTheGreetingFailsTheLogin", "=220 hi|USER alice=@close", "login|state",
+     "0|3", ">...Login,0,3"},
+    {"AServerThatHangsUpWithoutAGreetingIsAskedTenTimes", "=@close", "login|state", "0|3",
+     "10*" + kNoGreeting + "|>...Login,0,3"},
+    {"AReplyWithoutItsLineEndIsShownAndTheWaitRunsOut",
+     "=220 hi|USER alice=@raw 331 Password required", "login", "0",
+     "REP: 331 Password required|>...Login,0,3"},
+    {"AReplyThatNeverEndsEndsTheWait", "=220 hi|USER alice=@trickle 331-", "login", "0",
+     ">...Login,0,3"},
+
+    {"ADownloadThatPausesMidStreamArrivesWhole",
+     kRetr + "150 Go;@accept;@send head;@pause 1500;@send tail;@eof;226 Done|TYPE A=200 A",
+     "login|get a.bin", "1|1 content", "Downloading file: a.bin|OK: File a.bin downloaded!"},
+    {"ATransferStartedWith125WorksLikeOneStartedWith150",
+     kRetr + "125 Already open;@data content;226 Done|TYPE A=200 A", "login|get a.bin",
+     "1|1 content", ""},
+    {"A226ThatOvertakesTheDataWaitsForAllOfIt",
+     kRetr + "150 Go\r\n226 Done;@accept;@pause 300;@send content;@eof|TYPE A=200 A",
+     "login|get a.bin", "1|1 content", ""},
+    {"ADataConnectionDroppedMidDownloadFailsAndLeavesNoFile",
+     kRetr + "150 Go (1000000 bytes);@accept;@pause 300;@send head;@reset;426 Closed",
+     "login|get a.bin|code", "1|0 -|426", "FAIL: Download of a.bin failed!"},
+    {"ARefusedDownloadFailsAtOnceWithTheServersCode", kRetr + "550 No file;@pause 300;150 Go",
+     "login|get a.bin|code", "1|0 -|550", "FAIL: Download of a.bin failed!"},
+    // The refusal, not the end of the connect window, ends the attempts.
+    {"ARefusalEndsTheAttemptsToReachAClosedDataPort",
+     kLogin + "PASV=@pasv;@closepasv|TYPE I=200 Binary|RETR a.bin=@pause 200;550 No file",
+     "login|get a.bin|code", "1|0 -|550",
+     "FAIL: Download of a.bin failed!|0*Failed to create data connection!"},
+    {"ALocalWriteThatFailsIsLoggedAndTheDeviceStays", kRetr + "150 Go;@data content;226 Done",
+     "login|get a.bin>/dev/full", "1|0 device", "Error writing to file!"},
+    {"UploadsEveryByteAndEmptyFiles",
+     kLogin + kStor + "stor /in/content=150 Ok;@accept;@recv;@eof;226 Done|TYPE A=200 A|" + kStor +
+         "stor /in/empty=150 Ok;@accept;@recv;@eof;226 Done|TYPE A=200 A",
+     "login|put /in/content|put /in/empty|uploaded", "1|1|1|content", "CMD: stor /in/content"},
+    {"ADataConnectionDroppedMidUploadFailsTheUpload",
+     kLogin + kStor + "stor /big=150 Ok;@accept;@recv 30000;@reset;426 Closed|TYPE A=200 A",
+     "login|put /big", "1|0", ""},
+    {"ARefusedPassiveModeStopsBeforeTheTransferCommand",
+     kLogin + "PASV=500 PASV not understood|TYPE I=200 Binary|PASV=425 No port",
+     "login|list|put /in/content", "1|none|0", "2*Failed to enter passive mode!"},
+    // The summary line is an entry too; a last line without its end is not.
+    {"ListsNamesAfterTheEighthFieldAndMarksFolders", kList + "150 Go;@data listing;226 Done",
+     "login|list", "1|,annual  report.pdf,old style.txt,photos/,up\x1b.txt",
+     "REP: total 12|-rw-r--r--    1 65534      nogroup             6 Dec  5 16:44 up?.txt"},
+    {"AListingThatPausesInsideALineLosesNoEntry",
+     kList + "150 Go;@accept;@send pho;@pause 600;@send tos;@eof;226 Done", "login|list",
+     "1|a.txt,photos/", ""},
+    {"AnEmptyFolderIsAnEmptyList", kList + "150 Go;@data;226 Done", "login|list", "1|", ""},
+    {"AListingWithout226IsNoListing", kList + "150 Go;@data a.txt;451 Local error", "login|list",
+     "1|none", ""},
+    {"ARefusedListingIsNoListing", kList + "550 Permission denied", "login|list", "1|none", ""},
+    // The stray 226 must not answer the MKD.
+    {"FolderCommandsFoldDoubleSlashesAndNeedTheirCodes",
+     kLogin + "CWD /a/b=250 OK\r\n226 Stray|MKD /a/new=257 \"/a/new\" created|RMD /a/new=250 "
+              "Removed|RMD /a=550 Not empty|CWD /missing=550 No such",
+     "login|cwd /a//b|mkd /a//new|rmd /a/new|rmd /a|cwd /missing", "1|1|1 /a/new|1|0|0", ""},
+    // Any final reply ends the wait: the code that follows comes too late.
+    {"ARefusedChangeOfFolderFailsAtOnce", kLogin + "CWD /x=550 No such folder;@pause 300;250 OK",
+     "login|cwd /x", "1|0", ""},
+    {"ARefusedNewFolderFailsAtOnce", kLogin + "MKD /x=550 Exists;@pause 300;257 \"/x\" created",
+     "login|mkd /x", "1|0 /x", ""},
+    {"APassiveReplyWithoutAUsablePortFailsTheDataConnection",
+     kLogin + "PASV=227 Passive (127,0,0,1)|LIST|PASV=227 Passive 127,0,0,1,4,1|LIST|PASV=227 "
+              "(127,0,0,1,4)|LIST|PASV=227 (127,0,0,1,4,x)|LIST|PASV=227 (127,0,0,1,4,256)|LIST|"
+              "PASV=227 Passive ()|LIST",
+     "login|list|list|list|list|list|list", "1|none|none|none|none|none|none",
+     "6*Failed to create data connection!"},
+    // No question is asked, and nothing touched, for a download that cannot start.
+    {"SendsNothingUnlessLoggedInAndTransfersOnlyInPassiveMode", kLogin,
+     "local content|get a|cwd /a|mkd /a|pwd|list|active|get a|put /in/content",
+     "|0 content|0|0 /a||none|1|0 content|0", ""},
+    {"ReadsTheLoginFolderFromTheQuotedPathOfPwd",
+     kLogin + "PWD=257 \"/home/alice\" is current|PWD=257 \"/say \"\"hi\"\"\" is current|"
+              "PWD=257 \"/no/closing/quote|PWD=550 Not allowed",
+     "login|pwd|pwd|pwd|pwd", "1|/home/alice|/say \"hi\"||", ""},
+};
+
+class FtpTranscript : public FtpTest, public ::testing::WithParamInterface<std::size_t> {};
+class FtpClient : public FtpTest {};
+
+} // namespace
+
+TEST_P(FtpTranscript, Plays) {
+    const Case& c = kCases[GetParam()];
+    FakeFtpServer server(c.script, kBlobs);
+    clsFTPConnection ftp;
+    EXPECT_EQ(Do(ftp, server, c.ops), c.outcome);
+    EXPECT_TRUE(ftp.Answers.empty());
+    const bool open = ftp.connectionState() != clsFTPConnection::kDisconnected;
+    EXPECT_EQ(ftp.Disconnect(), open);
+    EXPECT_FALSE(ftp.Disconnect());
+    EXPECT_EQ(server.Problems(), Strings{});
+    EXPECT_TRUE(host.boxes.empty());
+    for (std::size_t pos = 0, end = 0; !c.logged.empty() && end != std::string::npos;
+         pos = end + 1) {
+        const std::string entry = c.logged.substr(pos, (end = c.logged.find('|', pos)) - pos);
+        const bool counted = std::isdigit(entry[0]) && entry.find('*') != std::string::npos;
+        const std::string line = counted ? entry.substr(entry.find('*') + 1) : entry;
+        EXPECT_TRUE(counted ? Count(line) == std::stol(entry) : Logged(line)) << entry;
+    }
+    EXPECT_TRUE(host.progress.empty() || host.progress.back() == "close");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FtpTranscript, ::testing::Range<std::size_t>(0, std::size(kCases)),
+                         [](const auto& info) { return std::string(kCases[info.param].name); });
+
+TEST_F(FtpClient, DownloadsFromTheKnownHostShowingProgress) {
+    // The PASV reply names a private address; the data connection still goes
+    // to the host we connected to.
+    FakeFtpServer server(kLogin + "PASV=@pasv 10,0,0,1|TYPE I=200 Binary|RETR report 1.txt=150 Go "
+                                  "(300002 bytes);@data content;226 Done|TYPE A=200 A",
+                         kBlobs);
+    clsFTPConnection ftp;
+    EXPECT_EQ(Do(ftp, server, "login|get report 1.txt"), "1|1 content");
+    ASSERT_GE(host.progress.size(), 4u);
+    EXPECT_EQ(Strings(host.progress.begin(), host.progress.begin() + 2),
+              (Strings{"show:Downloading file...",
+                       "update:Downloading file...|report 1.txt|0.000000|0.000000"}));
+    EXPECT_EQ(
+        Strings(host.progress.end() - 2, host.progress.end()),
+        (Strings{"update:Downloading from 127.0.0.1|report 1.txt|100.000000|100.000000", "close"}));
+}
+
+TEST_F(FtpClient, ReplacesAnExistingLocalFileOnlyWhenTheUserSaysYes) {
+    home.Write("got", "the previous, longer local content");
+    FakeFtpServer server(kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a=150 Go;@data empty;226 "
+                                  "Done|TYPE A=200 A",
+                         kBlobs);
+    clsFTPConnection ftp;
+    host.answers = {MsgAnswer::No, MsgAnswer::Yes};
+    EXPECT_EQ(Do(ftp, server, "login|get a|get a"), "1|2 other|1 empty");
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].text,
+              "The file " + home.File("got") + " already exists! Do you want to overwrite?");
+    EXPECT_EQ(host.boxes[0].buttons, MsgButtons::YesNo);
+    ftp.Disconnect();
+    EXPECT_EQ(server.Problems(), Strings{});
+}
+
+namespace {
+
+// Each script succeeds when left alone. The server signals once the client
+// is in the wait under test; Ctrl-C (gAbort, set from the host's Yield) must
+// then end that wait with a failure and leave no local file behind.
+struct AbortCase {
+    const char* name;
+    std::string script;
+    std::string ops, alone, aborted;
+};
+
+const std::string kLine = "@send -rw-r--r-- 1 a b 1 Mar 1 12:00 a\r\n";
+
+const AbortCase kAborts[] = {
+    {"TheGreetingWait", "=@signal;@pause 800;220 late|USER alice=331 Password|pass pw=230 in",
+     "login|state", "1|0", "0|1"},
+    {"AReplyWait", kLogin + "CWD /a=@signal;@pause 800;250 OK", "login|cwd /a", "1|1", "1|0"},
+    {"TheDataOfADownload",
+     kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a=150 Go;@signal;@accept;" + kLine +
+         ";@pause 800;" + kLine + ";@eof;226 Done|TYPE A=200 A",
+     "login|get a", "1|1 other", "1|0 -"},
+    {"AnUploadTheServerDoesNotTake",
+     kLogin + "TYPE I=200 Binary|PASV=@pasv|stor /big=150 Ok;@signal;@pause 800;@accept;@recv;"
+              "@eof;226 Done|TYPE A=200 A",
+     "login|put /big", "1|1", "1|0"},
+    {"TheDataOfAListing",
+     kLogin + "PASV=@pasv|LIST=150 Go;@signal;@accept;" + kLine + ";@pause 800;" + kLine +
+         ";@eof;226 Done",
+     "login|list", "1|a,a", "1|none"},
+};
+
+class FtpAbort : public FtpTest, public ::testing::WithParamInterface<std::size_t> {};
+
+} // namespace
+
+TEST_P(FtpAbort, EndsTheWaitWithAFailure) {
+    const AbortCase& c = kAborts[GetParam()];
+    for (const bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "with Ctrl-C" : "left alone");
+        gAbort = false;
+        FakeFtpServer server(c.script, {{"big", std::string(16 << 20, 'x')}});
+        host.onYield = [&] { gAbort = gAbort || (abort && server.Signalled()); };
+        clsFTPConnection ftp;
+        EXPECT_EQ(Do(ftp, server, c.ops), abort ? c.aborted : c.alone);
+        EXPECT_TRUE(host.progress.empty() || host.progress.back() == "close");
+        host.onYield = nullptr;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FtpAbort, ::testing::Range<std::size_t>(0, std::size(kAborts)),
+                         [](const auto& info) { return std::string(kAborts[info.param].name); });
