@@ -4,8 +4,8 @@
 #include "archive/ArchiveIndex.h"
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
-#include "core/host.h"
 #include "core/Progress.h"
+#include "core/host.h"
 #include "i18n/Catalogue.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -16,11 +16,9 @@
 
 namespace {
 
-void LogArchiveError(int err, const std::string& what) {
-    std::string line = "ERROR:clsArchive.AddFileToArchive()->" + std::to_string(err) + "---" + what;
-    if (err != 0)
-        line += " (" + std::string(std::strerror(err)) + ")";
-    WriteLog(line);
+// A failed read or write names the file and the system's reason.
+void LogArchiveError(int err, const std::string& key, const std::string& what) {
+    WriteLog(GetMsg(key, {{"%d", what}, {"%e", std::strerror(err != 0 ? err : EIO)}}));
 }
 
 } // namespace
@@ -207,18 +205,18 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
     stagingFailed_ = false;
     const std::string fullPath = file.path + file.filename;
     if (!IsOpened) {
-        WriteLog("ERROR:clsArchive.AddFileToArchive()->Archive closed for operations!");
+        WriteLog(GetMsg("strMsgArchiveClosed", "%d", fullPath));
         return kAddFailed;
     }
     if (storedNames_.count(fullPath) != 0)
         return flag ? kAddDuplicateFlagged : kAddDuplicate;
     if (!FitsInIndexLine(fullPath)) {
         // Stored under such a name it would come back as another file.
-        LogArchiveError(0, "name holds \"|\" or a line break, not stored---" + fullPath);
+        WriteLog(GetMsg("strMsgNameNotStorable", "%d", fullPath));
         return kAddCannotOpen;
     }
     if (!FitsInIndexLine(sArcfName)) {
-        LogArchiveError(0, "volume name holds \"|\" or a line break---" + sArcfName);
+        WriteLog(GetMsg("strMsgVolumeNameNotStorable", "%d", sArcfName));
         return kAddFailed;
     }
 
@@ -270,7 +268,7 @@ int clsArchive::OpenEntry(const clsDskFile& file, Entry& entry) {
     RecSize = BlockSizeFor(rec.dSize);
     FilePercent = 0;
     entry.localPos = currOffset;
-    entry.progressCaption = GetMsg("strMsgArchiving") + (zipped_ ? "(Zipping)" : "");
+    entry.progressCaption = GetMsg("strMsgArchiving") + (zipped_ ? GetMsg("strMsgZipping") : "");
     return kAddStored;
 }
 
@@ -431,7 +429,7 @@ int clsArchive::Fail(Entry& entry, int code, int err, const std::string& what) {
     lastErrno_ = err;
     // Everything but the source being read lives in the staging folder.
     stagingFailed_ = what != entry.fullPath;
-    LogArchiveError(err, what);
+    LogArchiveError(err, "strMsgArchiveIoError", what);
     RollBack(entry);
     return code;
 }
@@ -466,7 +464,7 @@ bool clsArchive::RollBack(Entry& entry) {
     currOffset = entry.startOffset;
     if (!ok) {
         IsOpened = false;
-        LogArchiveError(lastErrno_, "volume could not be cut back, archive closed---" + startPath);
+        LogArchiveError(lastErrno_, "strMsgVolumeNotCutBack", startPath);
     }
     return ok;
 }

@@ -197,6 +197,16 @@ static constexpr BuiltinMessage kMessages[] = {
     // FTP client
     {"strMsgForeignDataConnection",
      "Refused a data connection from %a: only the FTP server may connect."},
+    // The archive writer's failures.
+    {"strMsgArchiveClosed",
+     "ERROR: The backup archive is closed after an earlier failure: %d was not stored!"},
+    {"strMsgVolumeNameNotStorable",
+     "ERROR: The volume name %d holds \"|\" or a line break, which the index cannot hold!"},
+    {"strMsgArchiveIoError", "ERROR: Archiving stopped at %d: %e. The file was not stored and the "
+                             "archive is as it was before it."},
+    {"strMsgVolumeNotCutBack", "ERROR: %d could not be cut back to its size before the failed file "
+                               "(%e); the archive is closed."},
+    {"strMsgZipping", "(Zipping)"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -125,7 +126,7 @@ TEST_F(ArchiveContainer, DuplicatesUnstorableNamesAndAClosedArchiveWriteNothing)
     const std::string path = Source("twice", "data");
     clsArchive archive;
     EXPECT_EQ(Add(archive, path), 2); // not opened yet
-    EXPECT_TRUE(Logged("Archive closed for operations!"));
+    EXPECT_TRUE(Logged("archive is closed after an earlier failure: " + path));
     Open(archive);
     ASSERT_EQ(::mkfifo(source.File("pipe").c_str(), 0600), 0);
     // Names with "|" or a line break would come back from the index as other
@@ -204,9 +205,9 @@ TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {
         host.onYield = nullptr;
         limit.reset();
         EXPECT_EQ(archive.LastErrno(), err);
-        EXPECT_EQ(
-            Logged("AddFileToArchive()->" + std::to_string(err) + "---" + Staging("Daily.darc")),
-            err != 0);
+        EXPECT_EQ(Logged("Archiving stopped at " + Staging("Daily.darc") + ": " +
+                         (err != 0 ? std::strerror(err) : "")),
+                  err != 0);
         EXPECT_FALSE(gSkipRequest);
         EXPECT_EQ(gAbort, zipped && result == 10); // the run decides what a cancel means
         gAbort = false;
