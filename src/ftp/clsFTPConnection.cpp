@@ -6,6 +6,7 @@
 #include "i18n/Catalogue.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <thread>

@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
+#include "platform/TextUtil.h"
 
 #include <sys/stat.h>
 

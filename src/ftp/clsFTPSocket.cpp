@@ -7,6 +7,7 @@
 #include "i18n/Catalogue.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

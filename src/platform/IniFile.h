@@ -1,8 +1,4 @@
 #pragma once
-// Files that still reach the text helpers through here include TextUtil.h
-// directly once they are next changed.
-#include "platform/TextUtil.h"
-
 #include <string>
 #include <vector>
 
