@@ -73,6 +73,17 @@ void ReportMediaFull() {
     CurrentHost().MessageBox(text, MsgButtons::Ok, MsgIcon::Critical);
 }
 
+// A failed run's results are saved and the failure shown.
+void FinishFailed(const std::string& name, clsBackup* job) {
+    if (job != nullptr)
+        SaveResults(*job);
+    else
+        SaveBackups();
+    const std::string text = GetMsg("strMsgBackupFailed", "%d", name);
+    WriteLog(text);
+    ShowIfWindowVisible(text, MsgIcon::Critical);
+}
+
 // The end of every run that reached its summary, and of an unknown name.
 void Finish(const std::string& name, clsBackup* job) {
     if (job != nullptr && job->enumStatus == kStatusFinished) {
@@ -84,13 +95,7 @@ void Finish(const std::string& name, clsBackup* job) {
         ShowIfWindowVisible(text, MsgIcon::Information);
         return;
     }
-    if (job != nullptr)
-        SaveResults(*job);
-    else
-        SaveBackups();
-    const std::string text = GetMsg("strMsgBackupFailed", "%d", name);
-    WriteLog(text);
-    ShowIfWindowVisible(text, MsgIcon::Critical);
+    FinishFailed(name, job);
 }
 
 class BackupRunner {
@@ -319,13 +324,7 @@ void RuntimeErrorExit(const std::string& name, std::optional<clsBackup>& job,
                 ClearTempFolder();
         }
         CloseProgress();
-        if (job)
-            SaveResults(*job);
-        else
-            SaveBackups();
-        const std::string text = GetMsg("strMsgBackupFailed", "%d", name);
-        WriteLog(text);
-        ShowIfWindowVisible(text, MsgIcon::Critical);
+        FinishFailed(name, job ? &*job : nullptr);
     } catch (...) {
         // The run flags are cleared all the same.
     }

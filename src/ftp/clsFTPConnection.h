@@ -151,6 +151,7 @@ private:
     bool ReceiveToFile(clsFile& local, const std::string& remoteName, std::int64_t expected);
     void ParseListChunk(const std::string& chunk, std::vector<clsFTPFile>& files);
     bool ReadListing(std::vector<clsFTPFile>& files);
+    std::optional<std::vector<clsFTPFile>> FinishListing();
     std::optional<std::vector<clsFTPFile>> GetFileListPassive();
     std::optional<std::vector<clsFTPFile>> GetFileListActive();
 

@@ -321,16 +321,22 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileList() {
     return files;
 }
 
-std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileListPassive() {
-    std::int32_t port = 0;
-    if (!EnterPassiveMode(port) || !StartPassiveTransfer("LIST", port, nullptr))
-        return std::nullopt;
+// The listing is complete only when the data connection ended cleanly and
+// the server confirmed it: a cut listing could otherwise look like "no index".
+std::optional<std::vector<clsFTPFile>> clsFTPConnection::FinishListing() {
     std::vector<clsFTPFile> files;
     const bool complete = ReadListing(files);
     sckData.FTPDisconnect();
     if (!complete || WaitAnswer(226) != 226)
         return std::nullopt;
     return files;
+}
+
+std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileListPassive() {
+    std::int32_t port = 0;
+    if (!EnterPassiveMode(port) || !StartPassiveTransfer("LIST", port, nullptr))
+        return std::nullopt;
+    return FinishListing();
 }
 
 std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileListActive() {
@@ -354,10 +360,5 @@ std::optional<std::vector<clsFTPFile>> clsFTPConnection::GetFileListActive() {
     // A server that never connected gives no listing, not an empty one.
     if (!sckData.IsOpen())
         return std::nullopt;
-    std::vector<clsFTPFile> files;
-    const bool complete = ReadListing(files);
-    sckData.FTPDisconnect();
-    if (!complete || WaitAnswer(226) != 226)
-        return std::nullopt;
-    return files;
+    return FinishListing();
 }
