@@ -1,10 +1,10 @@
 #include "app/CliCommands.h"
 
 #include "app/HeadlessHost.h"
-#include "engine/RestoreRun.h"
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "engine/BackupRun.h"
+#include "engine/RestoreRun.h"
 #include "engine/Startup.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobListFile.h"
@@ -149,8 +149,8 @@ bool LoadIndexForCommand(const std::string& name) {
         return true;
     if (HeadlessHost::StopRequested())
         return false;
-    std::fprintf(stderr, "tidevault-cli: the index of job \"%s\" cannot be read: %s\n",
-                 name.c_str(), why.c_str());
+    std::fprintf(stderr, "tidevault-cli: %s\n",
+                 GetMsg("strMsgJobIndexUnreadable", {{"%d", name}, {"%r", why}}).c_str());
     return false;
 }
 
@@ -201,7 +201,8 @@ int CommandSessions(const std::vector<std::string>& args) {
         return kExitFailed;
     PrintSessions(gRestoreList);
     std::fflush(stdout);
-    return 0;
+    // What could be read is shown, but a damaged index is no healthy one.
+    return gRestoreListDamagedLines == 0 ? 0 : kExitFailed;
 }
 
 struct RestoreArgs {

@@ -24,6 +24,7 @@
 #include <unordered_set>
 
 std::vector<clsRestoreFileData> gRestoreList;
+std::size_t gRestoreListDamagedLines = 0;
 std::shared_ptr<clsBackup> gRestoreJob;
 
 namespace {
@@ -90,6 +91,7 @@ std::string DamageText(const clsBackup& job, const IndexReport& report) {
 
 bool LoadIndexOf(const std::string& jobName, std::string& why) {
     gRestoreList.clear();
+    gRestoreListDamagedLines = 0;
     gRestoreJob.reset();
     // A running backup owns the staging folder and is writing this very index.
     if (gBackupRunning) {
@@ -133,6 +135,7 @@ bool LoadIndexOf(const std::string& jobName, std::string& why) {
     if (!damage.empty())
         ShowAndLog(damage, MsgIcon::Exclamation);
     gRestoreList = std::move(records);
+    gRestoreListDamagedLines = report.damagedLines;
     return true;
 }
 

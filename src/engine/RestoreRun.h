@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@
 // The records of the job being browsed, in index order, and that job.
 extern std::vector<clsRestoreFileData> gRestoreList;
 extern std::shared_ptr<clsBackup> gRestoreJob;
+// How many lines of that index were damaged and left out (0: it was whole).
+extern std::size_t gRestoreListDamagedLines;
 
 // Fetches the job's index into the staging folder, decrypts it for a
 // protected job and reads it into gRestoreList. Damaged lines are left out

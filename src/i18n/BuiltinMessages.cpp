@@ -207,6 +207,7 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgVolumeNotCutBack", "ERROR: %d could not be cut back to its size before the failed file "
                                "(%e); the archive is closed."},
     {"strMsgZipping", "(Zipping)"},
+    {"strMsgJobIndexUnreadable", "The index of job \"%d\" cannot be read: %r"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

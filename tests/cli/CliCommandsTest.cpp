@@ -187,7 +187,16 @@ TEST_F(RestoreCommand, SessionsListsEachSessionWithItsFilesAndVolumes) {
     }
     const CliResult unknown = Cli({"sessions", "Nope"});
     EXPECT_EQ(unknown.status, 1);
-    EXPECT_TRUE(Has(unknown.err, "the index of job \"Nope\" cannot be read: there is no job"));
+    EXPECT_TRUE(Has(unknown.err, "The index of job \"Nope\" cannot be read: there is no job"));
+
+    // A line with an impossible block size: the rest is shown, the status says damaged.
+    std::string index = destination.Read("Docs.fs");
+    index.replace(index.find("RecSize=") + 8, 3, "0");
+    destination.Write("Docs.fs", index);
+    const CliResult damaged = Cli({"sessions", "Docs"});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_TRUE(Has(damaged.out, "\t1 file\n")) << damaged.out;
+    EXPECT_TRUE(Has(damaged.out + damaged.err, "block size 0 is impossible")) << damaged.err;
 }
 
 TEST_F(RestoreCommand, RestoreGoesBelowToOrInPlaceNarrowedBySessionAndPaths) {
