@@ -1,4 +1,5 @@
 #include "archive/clsFile.h"
+#include "platform/UniqueFd.h"
 
 #include "core/ActivityLog.h"
 #include "core/host.h"
@@ -187,21 +188,10 @@ std::int64_t clsFile::fWrite(const std::string& buffer, std::int64_t length,
     const char* bytes = data->data();
     std::int64_t put = 0;
     if (gz_ == nullptr) {
-        while (put < length) {
-            const ssize_t n = ::pwrite(fd_, bytes + put, static_cast<std::size_t>(length - put),
-                                       static_cast<off_t>(position + put));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                lastErrno_ = errno;
-                break;
-            }
-            if (n == 0) {
-                lastErrno_ = EIO;
-                break;
-            }
-            put += n;
-        }
+        std::size_t landed = 0;
+        if (!WriteAllAt(fd_, bytes, static_cast<std::size_t>(length), position, &landed))
+            lastErrno_ = errno;
+        put = static_cast<std::int64_t>(landed);
         StartWriteback(fd_, put);
         return put;
     }

@@ -1,4 +1,5 @@
 #include "platform/ReplacingFile.h"
+#include "platform/UniqueFd.h"
 
 #include "platform/FileSystem.h"
 
@@ -33,16 +34,8 @@ bool ReplacingFile::Create(const std::string& target) {
 }
 
 bool ReplacingFile::WriteAt(std::string_view data, std::int64_t position) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(position + static_cast<std::int64_t>(done)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return Failed(n < 0 ? errno : EIO);
-        done += static_cast<std::size_t>(n);
-    }
+    if (!WriteAllAt(fd_, data.data(), data.size(), position))
+        return Failed(errno);
     end_ = std::max(end_, position + static_cast<std::int64_t>(data.size()));
     return true;
 }

@@ -60,6 +60,31 @@ inline bool WriteAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+// WriteAll at a file position (pwrite). `written` receives how much landed,
+// also after a failure, for callers that must know where the file now ends.
+inline bool WriteAllAt(int fd, const void* data, std::size_t size, std::int64_t position,
+                       std::size_t* written = nullptr) {
+    const char* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd, bytes + done, size - done,
+                                   static_cast<off_t>(position) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (written != nullptr)
+        *written = done;
+    return ok;
+}
+
 // Fills `data` with up to `size` bytes, stopping early only at the end of the
 // input. The count read, or -1 with errno set.
 inline std::int64_t ReadFull(int fd, void* data, std::size_t size) {
