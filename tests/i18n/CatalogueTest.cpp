@@ -60,8 +60,10 @@ TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
     ASSERT_TRUE(german.Load(kLanguages + "german.lng"));
     ASSERT_EQ(english.ReadSection("msgStrings").size(), BuiltinMessages().size());
     int translated = 0;
+    std::set<std::string> keys;
     for (const BuiltinMessage& m : BuiltinMessages()) {
         const std::string key(m.key);
+        EXPECT_TRUE(keys.insert(key).second) << key << " is defined twice";
         EXPECT_EQ(english.ReadString("msgStrings", key), m.text) << key;
         const std::string text = german.ReadString("msgStrings", key);
         EXPECT_FALSE(text.empty()) << key;
