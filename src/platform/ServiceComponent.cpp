@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <syslog.h>
@@ -72,6 +74,14 @@ bool Systemctl(const std::vector<std::string>& arguments, ServiceError& error) {
         return false;
     }
     return true;
+}
+
+int gTerminationWrite = -1;
+
+void OnTermination(int) {
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t n = ::write(gTerminationWrite, "T", 1);
+    errno = saved;
 }
 
 ServiceError FileError(const std::string& what, const std::string& path, int err) {
@@ -204,4 +214,24 @@ void WriteSystemEventLog(const std::string& text) {
 
 void SetSystemEventLogSink(std::function<void(const std::string&)> sink) {
     EventLogSink() = std::move(sink);
+}
+
+int TerminationRequestFd() {
+    static const int readEnd = [] {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+            return -1;
+        gTerminationWrite = ends[1];
+        struct sigaction action {};
+        action.sa_handler = OnTermination;
+        action.sa_flags = SA_RESTART;
+        ::sigemptyset(&action.sa_mask);
+        if (::sigaction(SIGTERM, &action, nullptr) != 0) {
+            ::close(ends[0]);
+            ::close(ends[1]);
+            return -1;
+        }
+        return ends[0];
+    }();
+    return readEnd;
 }

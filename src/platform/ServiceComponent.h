@@ -47,3 +47,9 @@ bool NotifyServiceReady();
 // The system event log (syslog). Tests may catch the entries instead.
 void WriteSystemEventLog(const std::string& text);
 void SetSystemEventLogSink(std::function<void(const std::string&)> sink);
+
+// A descriptor that becomes readable when SIGTERM arrives (systemd's stop),
+// so the event loop can log the stop, save and end cleanly instead of being
+// killed halfway through a write. Set up on the first call; -1 when it
+// cannot be.
+int TerminationRequestFd();

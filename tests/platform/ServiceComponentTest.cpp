@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
+
 #include "support/StandInSystemctl.h"
+#include <csignal>
 
 using Lines = std::vector<std::string>;
 using ServiceUnit = StandInSystemctl;
@@ -148,4 +150,16 @@ TEST_F(ServiceUnit, ReadyGoesToThePathOrAbstractNotifySocketOnlyWhenOneIsNamed) 
         ::setenv("NOTIFY_SOCKET", name.c_str(), 1);
         EXPECT_FALSE(NotifyServiceReady()) << name;
     }
+}
+
+TEST(ServiceTermination, SigtermMakesTheDescriptorReadableInsteadOfEndingTheProcess) {
+    const int fd = TerminationRequestFd();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(TerminationRequestFd(), fd);
+    char byte;
+    EXPECT_EQ(::read(fd, &byte, 1), -1) << "nothing before the signal";
+    ::raise(SIGTERM);
+    ::raise(SIGTERM);
+    EXPECT_EQ(::read(fd, &byte, 1), 1);
+    ::signal(SIGTERM, SIG_DFL);
 }
