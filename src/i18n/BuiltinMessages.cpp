@@ -208,6 +208,9 @@ static constexpr BuiltinMessage kMessages[] = {
                                "(%e); the archive is closed."},
     {"strMsgZipping", "(Zipping)"},
     {"strMsgJobIndexUnreadable", "The index of job \"%d\" cannot be read: %r"},
+    // Service mode
+    {"strMsgServiceStarted", "Tidevault started as a service ..."},
+    {"strMsgServiceStopped", "Tidevault service stopped!"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
