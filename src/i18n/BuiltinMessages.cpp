@@ -208,6 +208,8 @@ static constexpr BuiltinMessage kMessages[] = {
                                "(%e); the archive is closed."},
     {"strMsgZipping", "(Zipping)"},
     {"strMsgJobIndexUnreadable", "The index of job \"%d\" cannot be read: %r"},
+    {"strMsgMainWindowNotYet", "Tidevault is installed and its jobs are loaded. The main window "
+                               "comes with the next version; until then, use tidevault-cli."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
