@@ -5,6 +5,7 @@
 #include "i18n/Catalogue.h"
 #include "platform/InstanceLock.h"
 #include "ui/DesktopHost.h"
+#include "ui/QtTranslations.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -18,6 +19,7 @@ int main(int argc, char* argv[]) {
     SetHost(&host);
 
     LoadLanguageAndSettings();
+    UseQtTranslations();
     InstanceLock lock;
     std::string problem;
     if (!TakeProgramFolder(lock, problem)) {

@@ -122,8 +122,13 @@ void DesktopHost::AddActivityLine(const std::string& line) {
 }
 
 void DesktopHost::ShowProgress(const std::string& caption) {
-    if (progress_ == nullptr)
+    if (progress_ == nullptr) {
         progress_ = new frmBackupProgress(mainWindow);
+        progress_->onSecondValueShown = [this](const QString& caption, double percent) {
+            if (onProgressValue)
+                onProgressValue(caption.toStdString(), percent);
+        };
+    }
     progress_->Restart(QString::fromStdString(caption));
     // Nobody looks at it while the main window is hidden (tray, service).
     if (IsMainWindowVisible())

@@ -36,6 +36,8 @@ public:
     std::function<void(const std::string&)> onCaptionSuffix;
     std::function<void(const std::string&)> onTrayTip;
     std::function<void(bool)> onSchedulerTimer;
+    // The progress window's second value each time it is painted.
+    std::function<void(const std::string& caption, double percent)> onProgressValue;
 
     // The open progress window, nullptr when there is none.
     frmBackupProgress* ProgressWindow() const { return progress_; }

@@ -97,8 +97,11 @@ void frmBackupProgress::Paint() {
     ui_->lblFile->setText(ShortenToBudget(pending_.text));
     if (pending_.first)
         ShowValue(ui_->ProgressBar1, ui_->lblPercent1, *pending_.first);
-    if (pending_.second)
+    if (pending_.second) {
         ShowValue(ui_->ProgressBar2, ui_->lblPercent2, *pending_.second);
+        if (onSecondValueShown)
+            onSecondValueShown(pending_.caption, *pending_.second);
+    }
     pending_.first.reset();
     pending_.second.reset();
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -43,6 +44,10 @@ public:
                         double secondValue);
     // Paints a state still waiting for its turn.
     void ShowPending();
+
+    // Told each painted second value, for the main window's status picture
+    // and the tray tip, which follow the window's pace.
+    std::function<void(const QString& caption, double secondValue)> onSecondValueShown;
 
 protected:
     void showEvent(QShowEvent* event) override;

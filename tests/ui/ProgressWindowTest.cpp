@@ -1,46 +1,29 @@
-#include "core/Globals.h"
 #include "core/RunControl.h"
-#include "i18n/Catalogue.h"
 #include "support/ProgramFolderSetup.h"
 #include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
-#include "ui/frmBackupProgress.h"
+#include "ui/QtTranslations.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
 
 namespace {
 
-template <typename T> T* Child(QWidget* window, const char* name) {
-    T* child = window->findChild<T*>(QString::fromLatin1(name));
+template <typename T = QLabel> T* Child(QWidget* window, const std::string& name) {
+    T* child = window->findChild<T*>(QString::fromStdString(name));
     EXPECT_NE(child, nullptr) << name;
     return child;
 }
 
-QString Text(QWidget* window, const char* name) {
-    return Child<QLabel>(window, name)->text();
-}
-
 bool SamePicture(const QIcon& icon, const char* file) {
     return icon.pixmap(16).toImage() == QIcon(QString::fromLatin1(file)).pixmap(16).toImage();
-}
-
-// Lets the event loop run until `done` holds; false when it never did.
-template <typename Done> bool RunEventsUntil(Done done) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done() && waited.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
 }
 
 // The desktop host with a run in progress and the main window visible;
@@ -63,6 +46,7 @@ protected:
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override {
+        host.CloseProgress();
         run.reset();
         SetHost(nullptr);
     }
@@ -81,7 +65,7 @@ protected:
 
 TEST_F(ProgressWindow, ShowsPercentagesWithTwoDecimalsAndIgnoresValuesOutsideTheBars) {
     EXPECT_TRUE(window->isVisible());
-    // Each row is applied to both bars in turn; outside 0-100 keeps the last shown value.
+    // Applied to both bars in turn; a value outside 0-100 keeps the last one shown.
     const struct {
         double value;
         const char* label;
@@ -91,16 +75,15 @@ TEST_F(ProgressWindow, ShowsPercentagesWithTwoDecimalsAndIgnoresValuesOutsideThe
                 {NAN, "0.00%", 0},     {-250, "0.00%", 0},      {33.333, "33.33%", 33}};
     for (const auto& row : rows) {
         Update("file", row.value, row.value);
-        for (const char* suffix : {"1", "2"}) {
-            const std::string label = std::string("lblPercent") + suffix;
-            const std::string bar = std::string("ProgressBar") + suffix;
-            EXPECT_EQ(Text(window, label.c_str()).toStdString(), row.label) << row.value;
-            EXPECT_EQ(Child<QProgressBar>(window, bar.c_str())->value(), row.bar) << row.value;
+        for (const std::string bar : {"1", "2"}) {
+            EXPECT_EQ(Child(window, "lblPercent" + bar)->text().toStdString(), row.label)
+                << row.value;
+            EXPECT_EQ(Child<QProgressBar>(window, "ProgressBar" + bar)->value(), row.bar);
         }
     }
-    // A new window section starts both bars at 0 again.
+    // The next section of the run starts both bars at 0 again.
     host.ShowProgress("Zipping");
-    EXPECT_EQ(Text(window, "lblPercent2"), "0.00%");
+    EXPECT_EQ(Child(window, "lblPercent2")->text(), "0.00%");
     EXPECT_EQ(window->windowTitle(), "Zipping");
 }
 
@@ -110,75 +93,71 @@ TEST_F(ProgressWindow, ShortensTheFileTextToFiftyCharactersKeepingBothEnds) {
         for (int i = 0; i < length; ++i)
             text += QChar(u'a' + i % 26);
         Update(text.toStdString(), 0, 0);
-        const QString shown = Text(window, "lblFile");
-        if (length <= 50) {
-            EXPECT_EQ(shown, text);
-            continue;
-        }
-        EXPECT_EQ(shown.size(), 50) << length;
-        EXPECT_EQ(shown, text.left(23) + "..." + text.right(24)) << length;
+        EXPECT_EQ(Child(window, "lblFile")->text(),
+                  length <= 50 ? text : text.left(23) + "..." + text.right(24))
+            << length;
     }
 }
 
 TEST_F(ProgressWindow, PaintsTheLastStateOfABurstOnceTheEventLoopRuns) {
+    std::vector<double> shown;
+    host.onProgressValue = [&](const std::string&, double percent) { shown.push_back(percent); };
     for (int i = 0; i <= 1000; ++i)
         host.UpdateProgress("Backup", "file " + std::to_string(i), 100, i / 10.0);
-    EXPECT_TRUE(RunEventsUntil([&] { return Text(window, "lblFile") == "file 1000"; }));
-    EXPECT_EQ(Text(window, "lblPercent2"), "100.00%");
+    QElapsedTimer waited;
+    waited.start();
+    while (Child(window, "lblFile")->text() != "file 1000" && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(Child(window, "lblFile")->text(), "file 1000");
+    EXPECT_EQ(Child(window, "lblPercent2")->text(), "100.00%");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), 100.0);
 }
 
-TEST_F(ProgressWindow, PauseTogglesTheRunAndTheButtonsTextAndPicture) {
+TEST_F(ProgressWindow, PauseTogglesTheRunAndTheButtonsTextAndPictureSkipAsksTheArchiver) {
     auto* pause = Child<QPushButton>(window, "dGraphicButton2");
-    EXPECT_EQ(pause->text(), "Pause");
-    EXPECT_TRUE(SamePicture(pause->icon(), ":/icons/pause.svg"));
-    pause->click();
-    EXPECT_TRUE(IsRunPaused());
-    EXPECT_EQ(pause->text(), "Continue");
-    EXPECT_TRUE(SamePicture(pause->icon(), ":/icons/continue.svg"));
-    pause->click();
-    EXPECT_FALSE(IsRunPaused());
-    EXPECT_EQ(pause->text(), "Pause");
-    EXPECT_TRUE(SamePicture(pause->icon(), ":/icons/pause.svg"));
-
+    for (const bool paused : {false, true, false}) {
+        if (paused != IsRunPaused())
+            pause->click();
+        EXPECT_EQ(IsRunPaused(), paused);
+        EXPECT_EQ(pause->text(), paused ? "Continue" : "Pause");
+        EXPECT_TRUE(
+            SamePicture(pause->icon(), paused ? ":/icons/continue.svg" : ":/icons/pause.svg"));
+    }
     Child<QPushButton>(window, "dGraphicButton1")->click();
     EXPECT_TRUE(gSkipRequest);
     EXPECT_FALSE(gAbort);
 }
 
-TEST_F(ProgressWindow, CancelAsksOnlyWhileTheMainWindowIsVisible) {
+TEST_F(ProgressWindow, IsShownAndCancelAsksOnlyWhileTheMainWindowIsVisible) {
     const struct {
         bool mainVisible;
         MsgAnswer answer;
-        bool asked;
-        bool aborted;
-        bool windowKept;
+        bool asked, aborted, windowKept;
     } rows[] = {{true, MsgAnswer::No, true, false, true},
                 {true, MsgAnswer::Yes, true, true, false},
                 {false, MsgAnswer::No, false, true, true}};
     for (const auto& row : rows) {
         TearDown(); // a fresh run and window per row
-        SetUp();
         mainVisible = row.mainVisible;
         answer = row.answer;
-        questions.clear();
+        SetUp();
+        EXPECT_EQ(window->isVisible(), row.mainVisible);
         Child<QPushButton>(window, "cmdCancel")->click();
-        EXPECT_EQ(!questions.empty(), row.asked) << row.mainVisible;
-        if (row.asked) {
-            EXPECT_EQ(questions.front(), GetMsg("strMsgRealyCancel"));
-        }
+        EXPECT_EQ(questions, row.asked ? std::vector{GetMsg("strMsgRealyCancel")}
+                                       : std::vector<std::string>{});
         EXPECT_EQ(gAbort, row.aborted) << row.mainVisible;
         EXPECT_EQ(host.ProgressWindow() != nullptr, row.windowKept) << row.mainVisible;
-        host.CloseProgress();
+        questions.clear();
     }
 }
 
 TEST_F(ProgressWindow, TakesItsTextsFromTheLanguageFileAndKeepsEnglishWhereItHasNone) {
     TempHome home;
-    home.Write("test.lng", "[msgStrings]\nstrMsgPause=Anhalten\n"
-                           "[frmBackupProgress]\nCaption=Sicherung\ncmdCancel=&Abbrechen\n"
-                           "dGraphicButton1=\n"
-                           "[frmArray]\nlblInfo|2=Zwei\nlblTitle=Titel\n");
-    gLanguageFile = home.File("test.lng");
+    home.Write("german.lng", "[msgStrings]\nstrMsgPause=Anhalten\n"
+                             "[frmBackupProgress]\nCaption=Sicherung\ncmdCancel=&Abbrechen\n"
+                             "dGraphicButton1=\n[frmArray]\nlblInfo|2=Zwei\nlblTitle=Titel\n");
+    gLanguageFile = home.File("german.lng");
     LoadMessageCatalogue(gLanguageFile);
     frmBackupProgress german;
     EXPECT_EQ(german.windowTitle(), "Sicherung");
@@ -189,14 +168,26 @@ TEST_F(ProgressWindow, TakesItsTextsFromTheLanguageFileAndKeepsEnglishWhereItHas
     // A control array member reads "name|index", a single control its name.
     QWidget form;
     form.setObjectName("frmArray");
-    auto* info = new QLabel("Info", &form);
-    info->setObjectName("lblInfo");
-    info->setProperty(kControlIndexProperty, 2);
-    auto* title = new QLabel("Title", &form);
-    title->setObjectName("lblTitle");
+    QLabel info("Info", &form), title("Title", &form);
+    info.setObjectName("lblInfo");
+    info.setProperty(kControlIndexProperty, 2);
+    title.setObjectName("lblTitle");
     ApplyLanguage(&form);
-    EXPECT_EQ(info->text(), "Zwei");
-    EXPECT_EQ(title->text(), "Titel");
+    EXPECT_EQ(info.text(), "Zwei");
+    EXPECT_EQ(title.text(), "Titel");
+
+    // Qt's own buttons follow the language, and go back with it.
+    UseQtTranslations();
+    EXPECT_EQ(QMessageBox(QMessageBox::Question, "", "", QMessageBox::Yes)
+                  .button(QMessageBox::Yes)
+                  ->text(),
+              "&Ja");
+    gLanguageFile.clear();
+    UseQtTranslations();
+    EXPECT_EQ(QMessageBox(QMessageBox::Question, "", "", QMessageBox::Yes)
+                  .button(QMessageBox::Yes)
+                  ->text(),
+              "&Yes");
 }
 
 // A real run of a small job under the desktop host, paused once through the window.
@@ -212,11 +203,11 @@ TEST_F(ProgressWindowRun, ShowsTheWindowHoldsTheRunWhilePausedAndClosesTheWindow
     SetHost(&desktop);
     desktop.answerer = [](const std::string&, MsgButtons b, MsgIcon) { return DefaultAnswer(b); };
     desktop.mainWindowVisible = [] { return true; };
-    std::vector<std::string> suffixes;
     auto clickPause = [&] {
         if (frmBackupProgress* w = desktop.ProgressWindow())
             Child<QPushButton>(w, "dGraphicButton2")->click();
     };
+    std::vector<std::string> suffixes;
     desktop.onCaptionSuffix = [&](const std::string& suffix) {
         suffixes.push_back(suffix);
         if (!suffix.empty()) // paused: continue at the next turn of the event loop
