@@ -211,6 +211,8 @@ static constexpr BuiltinMessage kMessages[] = {
     // Service mode
     {"strMsgServiceStarted", "Tidevault started as a service ..."},
     {"strMsgServiceStopped", "Tidevault service stopped!"},
+    {"strMsgMainWindowNotYet", "Tidevault is installed and its jobs are loaded. The main window "
+                               "comes with the next version; until then, use tidevault-cli."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

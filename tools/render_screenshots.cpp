@@ -1,0 +1,65 @@
+// Renders the windows in typical states, in English and German, to PNG files:
+//   render_screenshots PROGRAM_FOLDER OUTPUT_FOLDER
+#include "core/Globals.h"
+#include "core/RunControl.h"
+#include "core/host.h"
+#include "i18n/Catalogue.h"
+#include "platform/ProgramFolder.h"
+#include "ui/DesktopHost.h"
+#include "ui/frmBackupProgress.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace {
+
+bool Save(QWidget& window, const QString& file) {
+    window.adjustSize();
+    window.show();
+    QCoreApplication::processEvents();
+    const bool saved = window.grab().save(file);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(file));
+    return saved;
+}
+
+bool RenderProgress(const QString& folder, const QString& language) {
+    frmBackupProgress window;
+    window.Restart(QString());
+    window.UpdateProgress(QString::fromStdString(GetMsg("strMsgBackupProgress")),
+                          QStringLiteral("/home/anna/Documents/Reports/2026/"
+                                         "quarterly-summary-with-figures-final.odt"),
+                          100, 45.5);
+    window.ShowPending();
+    bool ok = Save(window, folder + "/progress-running-" + language + ".png");
+    window.findChild<QPushButton*>(QStringLiteral("dGraphicButton2"))->click();
+    ok = Save(window, folder + "/progress-paused-" + language + ".png") && ok;
+    RequestResume();
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: render_screenshots PROGRAM_FOLDER OUTPUT_FOLDER\n");
+        return 2;
+    }
+    SetProgramFolder(argv[1]);
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+    DesktopHost host;
+    SetHost(&host);
+    // A run in progress, so the pause button has something to hold.
+    RunFlagsHeld run;
+    bool ok = true;
+    for (const char* language : {"english", "german"}) {
+        gLanguageFile = LanguageFileFor(language);
+        LoadMessageCatalogue(gLanguageFile);
+        ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
+    }
+    SetHost(nullptr);
+    return ok ? 0 : 1;
+}
