@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds Tidevault and runs every test, then the engine tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds Tidevault and runs every test, renders the windows, then runs the
+# engine tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -e
 here="$(cd "$(dirname "$0")/.." && pwd)"
 "$here/tools/install-deps.sh"
@@ -9,6 +9,8 @@ jobs="$(nproc)"
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$here/build" -j "$jobs"
 (cd "$here/build" && ctest --output-on-failure -j "$jobs")
+# Every window rendered offscreen, English and German, to build/screenshots/.
+QT_QPA_PLATFORM=offscreen cmake --build "$here/build" --target screenshots
 
 cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DTIDEVAULT_SANITIZE=ON >/dev/null
