@@ -4,41 +4,26 @@
 using EarlierIndex = RunFixture;
 
 TEST(ChangeNeedsNewSet, OnlyChangesThatLoseTheIndex) {
-    clsBackup before;
-    before.sName = "Docs";
-    const struct {
-        const char* change;
-        void (*apply)(clsBackup&);
-        bool needsNewSet;
-    } cases[] = {
-        {"renamed", [](clsBackup& j) { j.sName = "Papers"; }, true},
-        {"letter case", [](clsBackup& j) { j.sName = "docs"; }, true},
-        {"protected",
-         [](clsBackup& j) {
-             j.Protected = true;
-             j.password = "pw";
-         },
-         true},
-        {"password of an unprotected job", [](clsBackup& j) { j.password = "pw"; }, false},
-        {"other settings",
-         [](clsBackup& j) {
-             j.bZipped = true;
-             j.sDestinationDir = "/x";
-         },
-         false},
+    const auto job = [](const char* name, bool isProtected, const char* password) {
+        clsBackup j;
+        j.sName = name, j.Protected = isProtected, j.password = password;
+        return j;
     };
-    for (const auto& c : cases) {
-        clsBackup after = before;
-        c.apply(after);
-        EXPECT_EQ(ChangeNeedsNewSet(before, after), c.needsNewSet) << c.change;
-        EXPECT_EQ(ChangeNeedsNewSet(after, before), c.needsNewSet) << c.change << ", undone";
+    struct {
+        clsBackup one, other; // either way round
+        bool newSet;
+    } cases[] = {{job("Docs", false, ""), job("Papers", false, ""), true},
+                 {job("Docs", false, ""), job("docs", false, ""), true},
+                 {job("Docs", false, ""), job("Docs", true, "pw"), true},
+                 {job("Docs", true, "old"), job("Docs", true, "new"), true},
+                 // an unprotected job's archives do not depend on the password field
+                 {job("Docs", false, ""), job("Docs", false, "pw"), false},
+                 {job("Docs", true, "pw"), job("Docs", true, "pw"), false}};
+    for (auto& c : cases) {
+        c.other.bZipped = true, c.other.sDestinationDir = "/elsewhere";
+        EXPECT_EQ(ChangeNeedsNewSet(c.one, c.other), c.newSet) << c.other.sName;
+        EXPECT_EQ(ChangeNeedsNewSet(c.other, c.one), c.newSet) << c.other.sName;
     }
-    before.Protected = true;
-    before.password = "old";
-    clsBackup after = before;
-    EXPECT_FALSE(ChangeNeedsNewSet(before, after));
-    after.password = "new";
-    EXPECT_TRUE(ChangeNeedsNewSet(before, after));
 }
 
 // Kept under the minute's name, byte for byte, and never over another file.
