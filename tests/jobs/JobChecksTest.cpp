@@ -4,31 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-namespace {
-
-struct Pair {
-    const char* source; // a folder; "f:" before the path marks a single file
-    const char* destination;
-    bool inside;
-};
-
-// "@" stands for a real temporary folder holding a link "link" -> "src".
-const Pair kPairs[] = {
-    {"/data/docs", "/data/docs/backups", true},
-    {"/data/docs", "/data/docs", true},
-    {"/data/docs", "/data/docs/", true},
-    {"/data/docs", "/data/docs2", false},
-    {"/data/docs", "/data/other/../docsx", false},
-    {"/data/docs", "/data/docs/../other", false},
-    {"/", "/anywhere", true},
-    {"f:/data/docs", "/data/docs/backups", false},
-    {"@/src", "@/link/backups", true},
-    {"@/link", "@/src/backups", true},
-    {"@/src", "@/srcx", false},
-};
-
-} // namespace
-
 TEST(DestinationInsideSource, ComparesWholeComponentsOfResolvedPaths) {
     TempHome real;
     real.Write("src/x", "x");
@@ -36,7 +11,23 @@ TEST(DestinationInsideSource, ComparesWholeComponentsOfResolvedPaths) {
     const auto resolve = [&](std::string path) {
         return path[0] == '@' ? real.Path() + path.substr(1) : path;
     };
-    for (const Pair& p : kPairs) {
+    // Source ("f:" marks a single file), destination, inside; "@" is a real
+    // temporary folder holding a link "link" -> "src".
+    const struct {
+        const char *source, *destination;
+        bool inside;
+    } pairs[] = {{"/data/docs", "/data/docs/backups", true},
+                 {"/data/docs", "/data/docs", true},
+                 {"/data/docs", "/data/docs/", true},
+                 {"/data/docs", "/data/docs2", false},
+                 {"/data/docs", "/data/other/../docsx", false},
+                 {"/data/docs", "/data/docs/../other", false},
+                 {"/", "/anywhere", true},
+                 {"f:/data/docs", "/data/docs/backups", false},
+                 {"@/src", "@/link/backups", true},
+                 {"@/link", "@/src/backups", true},
+                 {"@/src", "@/srcx", false}};
+    for (const auto& p : pairs) {
         SCOPED_TRACE(std::string(p.source) + " <- " + p.destination);
         const bool file = std::string(p.source).rfind("f:", 0) == 0;
         const std::string source = resolve(file ? std::string(p.source).substr(2) : p.source);
