@@ -276,6 +276,12 @@ bool clsFTPConnection::DeleteFTPDirectory(std::string& path) {
     return SimpleCommand("RMD " + path, 250) == 250;
 }
 
+bool clsFTPConnection::Rename(const std::string& from, const std::string& to) {
+    // A refused RNFR ends it: an RNTO on its own would only be refused too.
+    return SimpleCommand("RNFR " + ReplaceAll(from, "//", "/"), 350) == 350 &&
+           SimpleCommand("RNTO " + ReplaceAll(to, "//", "/"), 250) == 250;
+}
+
 std::string clsFTPConnection::GetRootDir() {
     if (!IsReadyForTransfer())
         return std::string();

@@ -106,6 +106,9 @@ public:
     // Both fold "//" to "/" in the caller's path before sending it.
     bool CreateFTPDirectory(std::string& path);
     bool DeleteFTPDirectory(std::string& path);
+    // RNFR/RNTO. Servers replace an existing target without asking: callers
+    // that must not overwrite check the folder's listing first.
+    bool Rename(const std::string& from, const std::string& to);
     // The login folder from PWD, "" when it cannot be read.
     std::string GetRootDir();
 

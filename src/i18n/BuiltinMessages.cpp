@@ -213,6 +213,20 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgServiceStopped", "Tidevault service stopped!"},
     {"strMsgMainWindowNotYet", "Tidevault is installed and its jobs are loaded. The main window "
                                "comes with the next version; until then, use tidevault-cli."},
+    // The backup editor's checks and the earlier index of a changed job.
+    {"strMsgDestInsideSource",
+     "The destination %d lies inside the source %s: every run would store the earlier backups "
+     "again! Choose a destination outside the sources."},
+    {"strMsgAskNewSet",
+     "Backup \"%d\" already has backups at its destination. After this change they stay where they "
+     "are, under the old name or with the old password, and the next run starts a new full set. "
+     "The earlier index is kept beside the new one under a name that says until when it was used. "
+     "Do you want to go on?"},
+    {"strMsgEarlierIndexKept", "The earlier index %d is kept as %n."},
+    {"strMsgKeepIndexFailed", "The earlier index %d could not be kept: %e!"},
+    {"strMsgKeepIndexNoFolder", "the folder %d cannot be opened"},
+    {"strMsgKeepIndexNoListing", "the folder %d cannot be listed"},
+    {"strMsgKeepIndexRenameRefused", "it could not be renamed to %d"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

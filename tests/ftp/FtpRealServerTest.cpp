@@ -46,10 +46,13 @@ TEST_P(FtpRealServer, WorksThroughAWholeSession) {
     for (const auto& blob : blobs)
         ::unlink(served.File("new  folder/" + blob.first).c_str());
     // Emptied, the folder goes.
-    EXPECT_EQ(Do(ftp, server->Port(), blobs, "cwd /|rmd /new  folder|list|state"),
-              "1|1|annual report.pdf,sparse.img|0");
+    EXPECT_EQ(Do(ftp, server->Port(), blobs,
+                 "cwd /|rmd /new  folder|ren /missing>/x|code|ren //annual report.pdf>/kept "
+                 "report.pdf|list|state"),
+              "1|1|0|550|1|kept report.pdf,sparse.img|0");
+    EXPECT_EQ(served.Read("kept report.pdf"), "pdf");
     if (GetParam() == ServerKind::Pyftpdlib) {
-        EXPECT_EQ(Do(anonymous, server->Port(), blobs, "login -|get annual report.pdf"), "1|1 pdf");
+        EXPECT_EQ(Do(anonymous, server->Port(), blobs, "login -|get kept report.pdf"), "1|1 pdf");
     }
 }
 

@@ -91,6 +91,9 @@ std::string FtpTest::Do(clsFTPConnection& ftp, int port, const Blobs& blobs, con
         } else if (verb == "cwd" || verb == "rmd") {
             out = std::to_string(verb == "cwd" ? ftp.ChangeCurrentDirectory(arg)
                                                : ftp.DeleteFTPDirectory(arg));
+        } else if (verb == "ren") {
+            out = std::to_string(
+                ftp.Rename(arg.substr(0, arg.find('>')), arg.substr(arg.find('>') + 1)));
         } else if (verb == "mkd") {
             out = std::to_string(ftp.CreateFTPDirectory(arg)) + " " + arg;
         } else if (verb == "pwd" || verb == "code" || verb == "state") {

@@ -29,6 +29,7 @@ protected:
     //   put DIR/BLOB       StoreFile of the blob (written to home/BLOB) into DIR
     //   list               the entries, sorted, "name" or "name/", ","; or "none"
     //   cwd|mkd|rmd PATH   the result (mkd: and the folded path)
+    //   ren FROM>TO        Rename: its result
     //   pwd, code, state   GetRootDir, LastReplyCode, connectionState
     //   uploaded           the blob the fake server received, "other" or "-"
     std::string Do(clsFTPConnection& ftp, int port, const Blobs& blobs, const std::string& ops,

@@ -116,6 +116,11 @@ const Case kCases[] = {
      kLogin + "CWD /a/b=250 OK\r\n226 Stray|MKD /a/new=257 \"/a/new\" created|RMD /a/new=250 "
               "Removed|RMD /a=550 Not empty|CWD /missing=550 No such",
      "login|cwd /a//b|mkd /a//new|rmd /a/new|rmd /a|cwd /missing", "1|1|1 /a/new|1|0|0", ""},
+    // A refused RNFR is not followed by an RNTO; RNTO needs its 250.
+    {"ARenameNeedsBothStepsAndStopsAtARefusedFirst",
+     kLogin + "RNFR /a/x.fs=550 No such file|RNFR /a/y.fs=350 Ready|RNTO /a/z.fs=553 Not allowed|"
+              "RNFR /a/y.fs=350 Ready|RNTO /a/z.fs=250 Renamed",
+     "login|ren /a//x.fs>/a/w.fs|code|ren /a/y.fs>/a/z.fs|ren /a/y.fs>/a//z.fs", "1|0|550|0|1", ""},
     // Any final reply ends the wait: the code that follows comes too late.
     {"ARefusedChangeOfFolderFailsAtOnce", kLogin + "CWD /x=550 No such folder;@pause 300;250 OK",
      "login|cwd /x", "1|0", ""},
