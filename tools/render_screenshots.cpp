@@ -4,9 +4,12 @@
 #include "core/RunControl.h"
 #include "core/host.h"
 #include "i18n/Catalogue.h"
+#include "jobs/clsBackup.h"
+#include "platform/Clock.h"
 #include "platform/ProgramFolder.h"
 #include "ui/DesktopHost.h"
 #include "ui/frmBackupProgress.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -40,6 +43,68 @@ bool RenderProgress(const QString& folder, const QString& language) {
     return ok;
 }
 
+DateTime At(int month, int day, int hour, int minute) {
+    return *DateTime::FromParts(2026, month, day, hour, minute, 0);
+}
+
+// A job list with every kind (local, FTP; full, incremental, compressed,
+// plain copies) and every state (never run, finished, failed, aborted).
+void PutTypicalJobs() {
+    auto add = [](const char* name, const char* folder, std::int32_t status) {
+        auto job = std::make_shared<clsBackup>();
+        job->sName = name;
+        job->sDestinationDir = folder;
+        job->archived = true;
+        job->enumStatus = status;
+        if (status != kStatusNeverRun)
+            job->lastOK = At(12, 4, 21, 30);
+        gBackups.push_back(job);
+        return job;
+    };
+    auto documents = add("Documents", "/media/anna/Backup/documents", kStatusFinished);
+    documents->bZipped = true;
+    documents->Schedule =
+        clsSchedule{.start = At(1, 1, 0, 0), .enabled = true, .Data = 127, .Tip = kScheduleDaily};
+    documents->Schedule->StartHour = *DateTime::FromParts(1899, 12, 30, 21, 30, 0);
+    auto photos = add("Photos", "/backups/photos", kStatusFailed);
+    photos->bIncremental = true;
+    photos->destFTP = true;
+    photos->objDestination = clsTidevault{.hostname = "nas.local", .port = 21};
+    photos->Schedule =
+        clsSchedule{.start = At(1, 1, 0, 0), .enabled = true, .Data = 15, .Tip = kScheduleHourly};
+    add("Music", "/media/anna/Backup/music", kStatusAborted)->bIncremental = true;
+    add("Projects", "/media/anna/Backup/projects", kStatusNeverRun)->archived = false;
+    auto mail = add("Mail archive", "/mail", kStatusNeverRun);
+    mail->destFTP = true;
+    mail->objDestination = clsTidevault{.hostname = "backup.example.org", .port = 2121};
+}
+
+bool RenderMain(DesktopHost& host, const QString& folder, const QString& language) {
+    bool ok = true;
+    for (const bool empty : {false, true}) {
+        gBackups.clear();
+        if (!empty)
+            PutTypicalJobs();
+        frmMain window(host);
+        window.SetStyle(1);
+        window.ToggleLog();
+        host.AddActivityLine("05.12.2026 09:58:12  " + GetMsg("strMsgProgramStarted"));
+        host.AddActivityLine("05.12.2026 09:58:12  " + GetMsg("strMsgBackupItemsLoaded", "%d",
+                                                              std::to_string(gBackups.size())));
+        host.SetLastLogLine(GetMsg("strMsgProgramStarted"));
+        window.resize(900, 440);
+        window.show();
+        QCoreApplication::processEvents();
+        const QString file =
+            folder + (empty ? "/main-empty-" : "/main-") + language + QStringLiteral(".png");
+        const bool saved = window.grab().save(file);
+        std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(file));
+        ok = saved && ok;
+    }
+    gBackups.clear();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -49,6 +114,8 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     SetProgramFolder(argv[1]);
+    // Next starts and completion times as on a Saturday morning.
+    SetClockOverride(At(12, 5, 10, 0));
     const QString folder = QString::fromLocal8Bit(argv[2]);
     DesktopHost host;
     SetHost(&host);
@@ -59,6 +126,7 @@ int main(int argc, char* argv[]) {
         gLanguageFile = LanguageFileFor(language);
         LoadMessageCatalogue(gLanguageFile);
         ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderMain(host, folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;

@@ -1,14 +1,14 @@
-// The desktop program: start-up, the desktop host, and (until the main
-// window is there) a word that it comes next.
+// The desktop program: start-up, the desktop host and the main window.
+#include "core/Globals.h"
 #include "core/host.h"
 #include "engine/Startup.h"
 #include "i18n/Catalogue.h"
 #include "platform/InstanceLock.h"
 #include "ui/DesktopHost.h"
 #include "ui/QtTranslations.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <cerrno>
 
@@ -33,8 +33,16 @@ int main(int argc, char* argv[]) {
         host.MessageBox(GetMsg("strMsgSystemVarsError"), MsgButtons::Ok, MsgIcon::Critical);
         return 1;
     }
-    host.MessageBox(GetMsg("strMsgMainWindowNotYet"), MsgButtons::Ok, MsgIcon::Information);
+    int result = 0;
+    {
+        frmMain window(host);
+        window.SetStyle(gStyle);
+        window.show();
+        // There is no tray icon to hide to yet, so closing the main window
+        // quits (it asks first, as quitting does).
+        result = QApplication::exec();
+    }
     QuitWithoutWindow();
     SetHost(nullptr);
-    return 0;
+    return result;
 }

@@ -227,6 +227,12 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgKeepIndexNoFolder", "the folder %d cannot be opened"},
     {"strMsgKeepIndexNoListing", "the folder %d cannot be listed"},
     {"strMsgKeepIndexRenameRefused", "it could not be renamed to %d"},
+    // The main window.
+    {"strMsgNoJobsYet", "No backups yet. Press \"New\" (or Insert) to make the first one."},
+    {"strMsgRunGoingOn", "A backup is running: wait until it has finished."},
+    {"strMsgComesLater", "This command comes with the next version of Tidevault."},
+    {"strMsgCantOpen", "%d cannot be opened!"},
+    {"strMsgJobListNotSaved", "The job list %d could not be saved!"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

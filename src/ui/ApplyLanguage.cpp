@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QString>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <QVariant>
 #include <QWidget>
 
@@ -44,6 +45,12 @@ void ApplyToControl(const IniFile& file, const std::string& section, QWidget* co
             if (const QString text = Read(file, section, key + "|" + std::to_string(i));
                 !text.isEmpty())
                 tabs->setTabText(i, text);
+    } else if (auto* tree = qobject_cast<QTreeWidget*>(control)) {
+        // Column headers, "name|column".
+        for (int i = 0; i < tree->columnCount(); ++i)
+            if (const QString text = Read(file, section, key + "|" + std::to_string(i));
+                !text.isEmpty())
+                tree->headerItem()->setText(i, text);
     }
 }
 

@@ -1,0 +1,357 @@
+#include "ui/frmMain.h"
+
+#include "core/ActivityLog.h"
+#include "core/Globals.h"
+#include "core/RunControl.h"
+#include "engine/BackupRun.h"
+#include "i18n/Catalogue.h"
+#include "jobs/JobListFile.h"
+#include "platform/FileSystem.h"
+#include "platform/TextUtil.h"
+#include "ui/ApplyLanguage.h"
+#include "ui/DesktopHost.h"
+#include "ui_frmMain.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QUrl>
+
+namespace {
+
+// The activity list keeps the newest lines; the log file keeps them all.
+constexpr int kActivityLines = 1000;
+
+// The toolbar's commands: key and English text.
+struct ToolCommand {
+    const char* key;
+    const char* text;
+};
+constexpr ToolCommand kToolCommands[] = {
+    {"keyNew", "&New"},           {"keyEdit", "&Edit"},       {"keyDelete", "&Delete"},
+    {"keyBackup", "&Backup now"}, {"keyRestore", "&Restore"}, {"keyLog", "&Log"},
+    {"keyNotepad", "Log &file"},  {"keyHelp", "&Help"},       {"keyClose", "&Quit"},
+};
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// "backup" or "ftp" by destination; "unknown" and "fail" by state override them.
+QIcon RowIcon(const clsBackup& job) {
+    const char* file = job.destFTP ? ":/icons/ftp.svg" : ":/icons/backup.svg";
+    if (job.enumStatus == kStatusNeverRun)
+        file = ":/icons/unknown.svg";
+    else if (job.enumStatus == kStatusFailed || job.enumStatus == kStatusAborted)
+        file = ":/icons/fail.svg";
+    return QIcon(QString::fromLatin1(file));
+}
+
+} // namespace
+
+frmMain::frmMain(DesktopHost& host, QWidget* parent)
+    : QMainWindow(parent), host_(host), ui_(std::make_unique<Ui::frmMain>()) {
+    InitUiResources();
+    ui_->setupUi(this);
+    BuildToolbar();
+    statusText_ = new QLabel(this);
+    statusText_->setObjectName(QStringLiteral("StatusPanel1"));
+    lastLogLine_ = new QLabel(this);
+    lastLogLine_->setObjectName(QStringLiteral("StatusPanel2"));
+    ui_->StatusBar1->addWidget(statusText_, 1);
+    ui_->StatusBar1->addPermanentWidget(lastLogLine_, 2);
+    ui_->List1->hide();
+    ui_->ListView1->installEventFilter(this);
+
+    connect(ui_->cmdNew, &QPushButton::clicked, this, &frmMain::ComesLater);
+    connect(ui_->cmdEdit, &QPushButton::clicked, this, &frmMain::ComesLater);
+    connect(ui_->cmdDelete, &QPushButton::clicked, this, &frmMain::DeleteSelected);
+    connect(ui_->cmdBackup, &QPushButton::clicked, this, [this] { BackupNow(false); });
+    connect(ui_->cmdRestore, &QPushButton::clicked, this, &frmMain::RestoreSelected);
+    connect(ui_->cmdSaveandClose, &QPushButton::clicked, this, &frmMain::SaveJobList);
+    connect(ui_->cmdClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(ui_->ListView1, &QTreeWidget::itemDoubleClicked, this, &frmMain::ComesLater);
+
+    host_.mainWindow = this;
+    host_.mainWindowVisible = [this] { return isVisible() && !isMinimized(); };
+    host_.onStatusText = [this](const std::string& text) { statusText_->setText(Text(text)); };
+    host_.onLastLogLine = [this](const std::string& text) { lastLogLine_->setText(Text(text)); };
+    host_.onActivityLine = [this](const std::string& line) {
+        ui_->List1->addItem(Text(line));
+        while (ui_->List1->count() > kActivityLines)
+            delete ui_->List1->takeItem(0);
+        ui_->List1->scrollToBottom();
+    };
+    host_.onCaptionSuffix = [this](const std::string& suffix) {
+        captionSuffix_ = Text(suffix);
+        ShowCaption();
+    };
+    host_.onSchedulerTimer = [this](bool enabled) {
+        if (enabled)
+            schedTimer_->start();
+        else
+            schedTimer_->stop();
+    };
+    schedTimer_ = new QTimer(this);
+    schedTimer_->setObjectName(QStringLiteral("schedTimer"));
+    schedTimer_->setInterval(kSchedulerIntervalMs);
+    connect(schedTimer_, &QTimer::timeout, this, &frmMain::SchedulerTick);
+    schedTimer_->start();
+
+    ApplyTexts();
+    UpdateForm();
+}
+
+frmMain::~frmMain() {
+    // The host outlives the window: nothing may reach it through these any more.
+    host_.mainWindow = nullptr;
+    host_.mainWindowVisible = nullptr;
+    host_.onStatusText = nullptr;
+    host_.onLastLogLine = nullptr;
+    host_.onActivityLine = nullptr;
+    host_.onCaptionSuffix = nullptr;
+    host_.onSchedulerTimer = nullptr;
+}
+
+void frmMain::BuildToolbar() {
+    for (const ToolCommand& command : kToolCommands) {
+        auto* button = new QToolButton(ui_->Toolbar1);
+        button->setObjectName(QString::fromLatin1(command.key));
+        button->setText(QString::fromLatin1(command.text));
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        ui_->Toolbar1->addWidget(button);
+        const std::string key = command.key;
+        if (key == "keyNew" || key == "keyEdit")
+            connect(button, &QToolButton::clicked, this, &frmMain::ComesLater);
+        else if (key == "keyDelete")
+            connect(button, &QToolButton::clicked, this, &frmMain::DeleteSelected);
+        else if (key == "keyBackup")
+            connect(button, &QToolButton::clicked, this, [this] { BackupNow(true); });
+        else if (key == "keyRestore")
+            connect(button, &QToolButton::clicked, this, &frmMain::RestoreSelected);
+        else if (key == "keyLog")
+            connect(button, &QToolButton::clicked, this, &frmMain::ToggleLog);
+        else if (key == "keyNotepad")
+            connect(button, &QToolButton::clicked, this, &frmMain::OpenLogFile);
+        else if (key == "keyHelp")
+            connect(button, &QToolButton::clicked, this, &frmMain::OpenHelp);
+        else
+            connect(button, &QToolButton::clicked, this, &QWidget::close);
+    }
+}
+
+void frmMain::SetStyle(std::uint8_t style) {
+    if (style > 1)
+        return;
+    ui_->Toolbar1->setVisible(style == 1);
+    ui_->StatusBar1->setVisible(style == 1);
+    for (QPushButton* button : {ui_->cmdNew, ui_->cmdEdit, ui_->cmdDelete, ui_->cmdBackup,
+                                ui_->cmdRestore, ui_->cmdSaveandClose, ui_->cmdClose})
+        button->setVisible(style == 0);
+}
+
+void frmMain::ApplyTexts() {
+    ApplyLanguage(this);
+    ui_->lblEmpty->setText(Text(GetMsg("strMsgNoJobsYet")));
+    ShowCaption();
+}
+
+void frmMain::ShowCaption() {
+    setWindowTitle(QStringLiteral("Tidevault-ver%1.%2 rev. %3")
+                       .arg(TIDEVAULT_VERSION_MAJOR)
+                       .arg(TIDEVAULT_VERSION_MINOR)
+                       .arg(TIDEVAULT_REVISION) +
+                   captionSuffix_);
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    ApplyTexts();
+    QMainWindow::showEvent(event);
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        ApplyTexts();
+    QMainWindow::changeEvent(event);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    // Without a tray icon to live on, the close box quits, so it asks as quitting does.
+    if (host_.MessageBox(GetMsg("strMsgQuitAsk"), MsgButtons::YesNo, MsgIcon::Question) !=
+        MsgAnswer::Yes) {
+        event->ignore();
+        return;
+    }
+    // A run going on unwinds first; the program ends once its click has returned.
+    if (IsRunActive())
+        RequestCancel();
+    schedTimer_->stop();
+    event->accept();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != ui_->ListView1 || event->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    switch (static_cast<QKeyEvent*>(event)->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (RequireSelection() >= 0)
+            ComesLater();
+        return true;
+    case Qt::Key_Insert:
+        ComesLater();
+        return true;
+    case Qt::Key_Delete:
+        DeleteSelected();
+        return true;
+    case Qt::Key_F5:
+        UpdateForm();
+        return true;
+    default:
+        return QMainWindow::eventFilter(watched, event);
+    }
+}
+
+void frmMain::UpdateForm() {
+    const std::vector<JobRow> rows = ::UpdateForm();
+    QTreeWidget* list = ui_->ListView1;
+    const int selected = SelectedIndex();
+    list->clear();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        auto* item = new QTreeWidgetItem(list);
+        item->setData(0, Qt::UserRole, static_cast<int>(i));
+        ShowRow(static_cast<int>(i), rows[i]);
+    }
+    if (selected >= 0 && selected < list->topLevelItemCount())
+        list->setCurrentItem(list->topLevelItem(selected));
+    for (int column = 0; column < list->columnCount(); ++column)
+        list->resizeColumnToContents(column);
+    ui_->lblEmpty->setVisible(rows.empty());
+}
+
+void frmMain::ShowRow(int index, const JobRow& row) {
+    QTreeWidgetItem* item = ui_->ListView1->topLevelItem(index);
+    if (item == nullptr || index >= static_cast<int>(gBackups.size()))
+        return;
+    int column = 0;
+    for (const std::string* text :
+         {&row.name, &row.type, &row.start, &row.completed, &row.destination})
+        item->setText(column++, Text(*text));
+    item->setIcon(0, RowIcon(*gBackups[index]));
+}
+
+void frmMain::ShowRows(const std::vector<JobRow>& rows) {
+    if (ui_->ListView1->topLevelItemCount() != static_cast<int>(gBackups.size())) {
+        UpdateForm();
+        return;
+    }
+    for (const JobRow& row : rows)
+        for (std::size_t i = 0; i < gBackups.size(); ++i)
+            if (TrimBlanks(gBackups[i]->sName) == row.name)
+                ShowRow(static_cast<int>(i), row);
+}
+
+void frmMain::SchedulerTick() {
+    const TickResult result = ::SchedulerTick([](const std::string& name) { RunBackup(name); });
+    ShowRows(result.refreshed);
+}
+
+int frmMain::SelectedIndex() const {
+    const QTreeWidgetItem* item = ui_->ListView1->currentItem();
+    if (item == nullptr || !item->isSelected())
+        return -1;
+    const int index = item->data(0, Qt::UserRole).toInt();
+    return index < static_cast<int>(gBackups.size()) ? index : -1;
+}
+
+int frmMain::RequireSelection(bool fixedEnglish) {
+    const int index = SelectedIndex();
+    if (index < 0)
+        host_.MessageBox(fixedEnglish ? std::string("Please select a backup first!")
+                                      : GetMsg("strMsgSelectBkpFirst"),
+                         MsgButtons::Ok, MsgIcon::Critical);
+    return index;
+}
+
+void frmMain::BackupNow(bool fixedEnglish) {
+    const int index = RequireSelection(fixedEnglish);
+    if (index < 0)
+        return;
+    if (IsRunActive()) {
+        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+        return;
+    }
+    RunBackup(gBackups[index]->sName);
+    UpdateForm();
+}
+
+void frmMain::DeleteSelected() {
+    const int index = RequireSelection();
+    if (index < 0)
+        return;
+    // The run writes its result back to the job of its name when it ends:
+    // deleting meanwhile would lose either the deletion or the result.
+    if (IsRunActive()) {
+        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+        return;
+    }
+    const std::shared_ptr<clsBackup> job = gBackups[index];
+    if (!TrimBlanks(job->password).empty()) {
+        // Deleting a protected job needs the password prompt.
+        ComesLater();
+        return;
+    }
+    if (host_.MessageBox(GetMsg("strMsgRealyDelBackup"), MsgButtons::YesNo, MsgIcon::Question) !=
+        MsgAnswer::Yes)
+        return;
+    gBackups.erase(gBackups.begin() + index);
+    UpdateForm();
+    SaveJobList();
+}
+
+void frmMain::RestoreSelected() {
+    const int index = RequireSelection();
+    if (index < 0)
+        return;
+    const clsBackup& job = *gBackups[index];
+    // Plain copies are restored by the file manager; archives need the restore browser.
+    if (job.archived || job.destFTP) {
+        ComesLater();
+        return;
+    }
+    OpenFile(job.sDestinationDir);
+}
+
+void frmMain::ToggleLog() {
+    ui_->List1->setVisible(!ui_->List1->isVisible());
+}
+
+void frmMain::OpenLogFile() {
+    OpenFile(LogsFolder() + "/tidevault.log");
+}
+
+void frmMain::OpenHelp() {
+    OpenFile(HelpFolder() + "/index.html");
+}
+
+void frmMain::OpenFile(const std::string& path) {
+    if (!FileExists(path) && !FolderExists(path)) {
+        host_.MessageBox(GetMsg("strMsgCantOpen", "%d", path), MsgButtons::Ok, MsgIcon::Critical);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(path)));
+}
+
+void frmMain::SaveJobList() {
+    if (!SaveBackups())
+        host_.MessageBox(GetMsg("strMsgJobListNotSaved", "%d", gIniFile), MsgButtons::Ok,
+                         MsgIcon::Critical);
+}
+
+void frmMain::ComesLater() {
+    host_.MessageBox(GetMsg("strMsgComesLater"), MsgButtons::Ok, MsgIcon::Information);
+}
