@@ -74,7 +74,7 @@ void PutTypicalJobs() {
         clsSchedule{.start = At(1, 1, 0, 0), .enabled = true, .Data = 15, .Tip = kScheduleHourly};
     add("Music", "/media/anna/Backup/music", kStatusAborted)->bIncremental = true;
     add("Projects", "/media/anna/Backup/projects", kStatusNeverRun)->archived = false;
-    auto mail = add("Mail archive", "/mail", kStatusNeverRun);
+    auto mail = add("Mail archive", "/mail", kStatusFinished);
     mail->destFTP = true;
     mail->objDestination = clsTidevault{.hostname = "backup.example.org", .port = 2121};
 }
@@ -91,7 +91,9 @@ bool RenderMain(DesktopHost& host, const QString& folder, const QString& languag
         host.AddActivityLine("05.12.2026 09:58:12  " + GetMsg("strMsgProgramStarted"));
         host.AddActivityLine("05.12.2026 09:58:12  " + GetMsg("strMsgBackupItemsLoaded", "%d",
                                                               std::to_string(gBackups.size())));
-        host.SetLastLogLine(GetMsg("strMsgProgramStarted"));
+        host.SetStatusText(GetMsg("strMsgProgramStarted"));
+        host.SetLastLogLine(
+            GetMsg("strMsgBackupItemsLoaded", "%d", std::to_string(gBackups.size())));
         window.resize(900, 440);
         window.show();
         QCoreApplication::processEvents();

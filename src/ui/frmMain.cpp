@@ -20,10 +20,14 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // The activity list keeps the newest lines; the log file keeps them all.
 constexpr int kActivityLines = 1000;
+constexpr int kColumnMargin = 12;
+constexpr int kMinimumColumnWidth = 110;
 
 // The toolbar's commands: key and English text.
 struct ToolCommand {
@@ -62,7 +66,7 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     lastLogLine_ = new QLabel(this);
     lastLogLine_->setObjectName(QStringLiteral("StatusPanel2"));
     ui_->StatusBar1->addWidget(statusText_, 1);
-    ui_->StatusBar1->addPermanentWidget(lastLogLine_, 2);
+    ui_->StatusBar1->addWidget(lastLogLine_, 2);
     ui_->List1->hide();
     ui_->ListView1->installEventFilter(this);
 
@@ -228,8 +232,12 @@ void frmMain::UpdateForm() {
     }
     if (selected >= 0 && selected < list->topLevelItemCount())
         list->setCurrentItem(list->topLevelItem(selected));
-    for (int column = 0; column < list->columnCount(); ++column)
+    // Wide enough for the texts, and for a header of a list still empty.
+    for (int column = 0; column < list->columnCount(); ++column) {
         list->resizeColumnToContents(column);
+        list->setColumnWidth(
+            column, std::max(list->columnWidth(column) + kColumnMargin, kMinimumColumnWidth));
+    }
     ui_->lblEmpty->setVisible(rows.empty());
 }
 
