@@ -6,9 +6,13 @@
 #include "i18n/Catalogue.h"
 #include "platform/ProgramFolder.h"
 #include "ui/DesktopHost.h"
+#include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
+#include "ui/frmPassword.h"
+#include "ui/frmSplash.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 
@@ -40,6 +44,18 @@ bool RenderProgress(const QString& folder, const QString& language) {
     return ok;
 }
 
+// The password prompt with a password half typed, the about box, the splash.
+bool RenderSmallWindows(const QString& folder, const QString& language) {
+    frmPassword prompt("secret");
+    prompt.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("secr"));
+    bool ok = Save(prompt, folder + "/password-" + language + ".png");
+    frmAbout about;
+    ok = Save(about, folder + "/about-" + language + ".png") && ok;
+    frmSplash splash;
+    splash.SetInterval(60 * 60 * 1000); // stays while it is drawn
+    return Save(splash, folder + "/splash-" + language + ".png") && ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -59,6 +75,7 @@ int main(int argc, char* argv[]) {
         gLanguageFile = LanguageFileFor(language);
         LoadMessageCatalogue(gLanguageFile);
         ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderSmallWindows(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;
