@@ -7,8 +7,10 @@
 #include "platform/ProgramFolder.h"
 #include "ui/DesktopHost.h"
 #include "ui/frmBackupProgress.h"
+#include "ui/frmSettings.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPixmap>
 #include <QPushButton>
 
@@ -40,6 +42,14 @@ bool RenderProgress(const QString& folder, const QString& language) {
     return ok;
 }
 
+bool RenderSettings(const QString& folder, const QString& language) {
+    frmSettings window;
+    // The language being shown is the one chosen, whatever the build folder stores.
+    window.findChild<QComboBox*>(QStringLiteral("Combo1"))
+        ->setCurrentText(language.left(1).toUpper() + language.mid(1));
+    return Save(window, folder + "/settings-" + language + ".png");
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -59,6 +69,7 @@ int main(int argc, char* argv[]) {
         gLanguageFile = LanguageFileFor(language);
         LoadMessageCatalogue(gLanguageFile);
         ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderSettings(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;
