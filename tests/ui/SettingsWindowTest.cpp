@@ -11,15 +11,12 @@
 
 namespace {
 
-// A program folder with both language files and the stand-in systemctl; the
-// desktop host records each message box, marking the critical ones.
+// Both language files and the stand-in systemctl; message boxes are recorded.
 class SettingsWindow : public StandInSystemctl {
 protected:
     void SetUp() override {
         StandInSystemctl::SetUp();
         PrepareProgramFolder(home);
-        gBlockSchedule = true;
-        gRunAsService = 0;
         SetHost(&host);
         host.answerer = [this](const std::string& text, MsgButtons, MsgIcon icon) {
             boxes += text + (icon == MsgIcon::Critical ? "(critical)" : "");
@@ -31,22 +28,23 @@ protected:
         ReleaseProgramFolder();
         StandInSystemctl::TearDown();
     }
-    // A fresh window, its service box and hidden start set to `on`, the
-    // scheduler block to the opposite, and `language` chosen.
+    // With `on`: service and hidden start take it, the scheduler block the opposite.
     void Open(std::optional<bool> on = {}, const char* language = "") {
         window = std::make_unique<frmSettings>();
         window->show();
         for (const char* name : {"chkService", "chkHide", "Check1"})
-            if (on)
-                Box(name)->setChecked(*on != (name[0] == 'C'));
+            Box(name)->setChecked(on ? *on != (name[0] == 'C') : Box(name)->isChecked());
         Combo()->setCurrentText(language);
     }
     QComboBox* Combo() const { return window->findChild<QComboBox*>("Combo1"); }
     QCheckBox* Box(const char* name) const { return window->findChild<QCheckBox*>(name); }
     void Click(const char* button) const { window->findChild<QPushButton*>(button)->click(); }
-    // "blockSchedule,HideWindowOnStart,RunAsService,Language" as stored.
-    static std::string Stored() {
+    // Scheduler block, hidden start, service and language: as shown, then as stored.
+    std::string State() const {
         std::string text;
+        for (const char* name : {"Check1", "chkHide", "chkService"})
+            text += Box(name)->isChecked() ? "1," : "0,";
+        text += Combo()->currentText().toStdString() + ",";
         for (const char* name : {"blockSchedule", "HideWindowOnStart", "RunAsService", "Language"})
             text += GetRegSetting(kAppName, kGeneralSettings, name, "-") + ",";
         return text;
@@ -58,72 +56,47 @@ protected:
     std::unique_ptr<frmSettings> window;
 };
 
-TEST_F(SettingsWindow, ShowsTheStoredValuesAndSelectsTheLanguageWhateverItsCase) {
-    SaveRegSetting(kAppName, kGeneralSettings, "Language", "GERMAN");
-    SaveRegSetting(kAppName, kGeneralSettings, "HideWindowOnStart", "1");
-    gBlockSchedule = false;
-    gRunAsService = 1;
-    Open();
-    ASSERT_EQ(Combo()->count(), 2);
-    EXPECT_EQ(Combo()->itemText(0) + Combo()->currentText(), "EnglishGerman");
-    EXPECT_TRUE(Box("chkHide")->isChecked() && Box("chkService")->isChecked());
-    EXPECT_FALSE(Box("Check1")->isChecked());
-    SaveRegSetting(kAppName, kGeneralSettings, "Language", "klingon");
-    Open();
-    EXPECT_EQ(Combo()->currentIndex(), -1);
-}
-
 TEST_F(SettingsWindow, OkStoresWhatIsShownAndChangesTheServiceOnlyWhenItsBoxChanged) {
-    const struct {
-        int runAs;
-        bool on;
-        const char* failOn;
-        const char* boxes;
-        const char* stored;
-    } rows[] = {
-        {0, false, "", "", "1,0,0,German,"},
+    const std::tuple<int, bool, const char*, const char*, const char*> rows[] = {
         {1, true, "", "", "0,1,1,English,"},
         {0, true, "", "Tidevault service service installed!", "0,1,1,English,"},
         {0, true, "enable", "Tidevault service failed to install!(critical)", "0,1,0,English,"},
         {1, false, "disable", "Tidevault service failed to uninstall!(critical)", "1,0,1,English,"},
-        {1, false, "", "Tidevault service uninstalled!", "1,0,0,English,"}};
-    for (const auto& row : rows) {
-        gRunAsService = row.runAs;
-        FailOn(row.failOn);
+        {1, false, "", "Tidevault service uninstalled!", "1,0,0,English,"},
+        {0, false, "", "", "1,0,0,German,"}};
+    for (const auto& [runAs, on, failOn, messages, stored] : rows) {
+        gRunAsService = runAs;
+        FailOn(failOn);
         boxes.clear();
-        Open(row.on, row.stored[6] == 'G' ? "German" : "English");
+        Open(on, stored[6] == 'G' ? "German" : "English");
         Click("cmdOK");
         EXPECT_FALSE(window->isVisible());
-        EXPECT_EQ(boxes, row.boxes);
-        EXPECT_EQ(Stored(), row.stored);
-        EXPECT_EQ(gRunAsService, row.stored[4] - '0');
-        EXPECT_EQ(Box("chkService")->isChecked(), gRunAsService == 1);
-        EXPECT_EQ(gBlockSchedule, !row.on);
-        EXPECT_EQ(TakeCalls().empty(), row.runAs == row.on) << row.stored;
+        EXPECT_EQ(boxes, messages);
+        EXPECT_EQ(State(), std::string(stored) + stored);
+        EXPECT_EQ(TakeCalls().empty(), runAs == on) << stored;
+        Open(); // the stored values, shown again
+        EXPECT_EQ(State(), std::string(stored) + stored);
     }
+    // German applies to the next window; the stored name is matched whatever its case.
+    SaveRegSetting(kAppName, kGeneralSettings, "Language", "gERMAN");
+    Open();
+    EXPECT_EQ(window->windowTitle() + Combo()->currentText() + Box("chkHide")->text(),
+              "ProgrammeinstellungenGermanFenster beim Start &verbergen");
+    EXPECT_TRUE(Box("chkService")->toolTip().startsWith("Startet Tidevault"));
+    EXPECT_EQ(GetMsg("strMsgFailInstall"), "%s konnte nicht installiert werden!");
 }
 
 TEST_F(SettingsWindow, WithoutLanguageFilesCancelStoresNothingAndOkDeletesTheLanguage) {
     SaveRegSetting(kAppName, kGeneralSettings, "Language", "german");
     ::unlink(home.File("Languages").c_str());
+    gRunAsService = 0;
     Open(true);
-    EXPECT_EQ(Combo()->count(), 0);
     Click("cmdCancel");
-    EXPECT_EQ(Stored(), "-,-,-,german,");
-    EXPECT_EQ(TakeCalls() + boxes, "");
-    Open();
+    EXPECT_EQ(State() + TakeCalls() + boxes, "0,1,1,,-,-,-,german,");
+    Open(false);
     Click("cmdOK");
-    EXPECT_EQ(Stored(), "1,0,0,-,");
-}
-
-TEST_F(SettingsWindow, ChoosingGermanTurnsTheNextWindowAndTheMessagesGerman) {
-    Open(false, "German");
-    Click("cmdOK");
-    Open();
-    EXPECT_EQ(window->windowTitle(), "Programmeinstellungen");
-    EXPECT_EQ(Box("chkHide")->text(), "Fenster beim Start &verbergen");
-    EXPECT_TRUE(Box("chkService")->toolTip().startsWith("Startet Tidevault"));
-    EXPECT_EQ(GetMsg("strMsgFailInstall"), "%s konnte nicht installiert werden!");
+    EXPECT_EQ(Combo()->count(), 0);
+    EXPECT_EQ(State(), "1,0,0,,1,0,0,-,");
 }
 
 } // namespace
