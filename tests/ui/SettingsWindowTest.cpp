@@ -34,31 +34,27 @@ protected:
         window->show();
         for (const char* name : {"chkService", "chkHide", "Check1"})
             Box(name)->setChecked(on ? *on != (name[0] == 'C') : Box(name)->isChecked());
-        Combo()->setCurrentText(language);
+        window->findChild<QComboBox*>("Combo1")->setCurrentText(language);
     }
-    QComboBox* Combo() const { return window->findChild<QComboBox*>("Combo1"); }
     QCheckBox* Box(const char* name) const { return window->findChild<QCheckBox*>(name); }
-    void Click(const char* button) const { window->findChild<QPushButton*>(button)->click(); }
     // Scheduler block, hidden start, service and language: as shown, then as stored.
     std::string State() const {
         std::string text;
         for (const char* name : {"Check1", "chkHide", "chkService"})
             text += Box(name)->isChecked() ? "1," : "0,";
-        text += Combo()->currentText().toStdString() + ",";
+        text += window->findChild<QComboBox*>("Combo1")->currentText().toStdString() + ",";
         for (const char* name : {"blockSchedule", "HideWindowOnStart", "RunAsService", "Language"})
             text += GetRegSetting(kAppName, kGeneralSettings, name, "-") + ",";
         return text;
     }
-
     TempHome home;
     DesktopHost host;
     std::string boxes;
     std::unique_ptr<frmSettings> window;
 };
 
-TEST_F(SettingsWindow, OkStoresWhatIsShownAndChangesTheServiceOnlyWhenItsBoxChanged) {
+TEST_F(SettingsWindow, OkStoresWhatIsShownCancelNothingAndTheServiceFollowsOnlyItsBox) {
     const std::tuple<int, bool, const char*, const char*, const char*> rows[] = {
-        {1, true, "", "", "0,1,1,English,"},
         {0, true, "", "Tidevault service service installed!", "0,1,1,English,"},
         {0, true, "enable", "Tidevault service failed to install!(critical)", "0,1,0,English,"},
         {1, false, "disable", "Tidevault service failed to uninstall!(critical)", "1,0,1,English,"},
@@ -67,35 +63,27 @@ TEST_F(SettingsWindow, OkStoresWhatIsShownAndChangesTheServiceOnlyWhenItsBoxChan
     for (const auto& [runAs, on, failOn, messages, stored] : rows) {
         gRunAsService = runAs;
         FailOn(failOn);
-        boxes.clear();
         Open(on, stored[6] == 'G' ? "German" : "English");
-        Click("cmdOK");
-        EXPECT_FALSE(window->isVisible());
-        EXPECT_EQ(boxes, messages);
+        window->findChild<QPushButton*>("cmdOK")->click();
+        EXPECT_EQ(std::exchange(boxes, ""), messages);
         EXPECT_EQ(State(), std::string(stored) + stored);
         EXPECT_EQ(TakeCalls().empty(), runAs == on) << stored;
         Open(); // the stored values, shown again
         EXPECT_EQ(State(), std::string(stored) + stored);
     }
-    // German applies to the next window; the stored name is matched whatever its case.
+    // German from now on; the stored name is matched whatever its case.
     SaveRegSetting(kAppName, kGeneralSettings, "Language", "gERMAN");
     Open();
-    EXPECT_EQ(window->windowTitle() + Combo()->currentText() + Box("chkHide")->text(),
-              "ProgrammeinstellungenGermanFenster beim Start &verbergen");
+    EXPECT_EQ(window->windowTitle().toStdString() + State(),
+              "Programmeinstellungen1,0,0,German,1,0,0,gERMAN,");
     EXPECT_TRUE(Box("chkService")->toolTip().startsWith("Startet Tidevault"));
     EXPECT_EQ(GetMsg("strMsgFailInstall"), "%s konnte nicht installiert werden!");
-}
-
-TEST_F(SettingsWindow, WithoutLanguageFilesCancelStoresNothingAndOkDeletesTheLanguage) {
-    SaveRegSetting(kAppName, kGeneralSettings, "Language", "german");
-    ::unlink(home.File("Languages").c_str());
-    gRunAsService = 0;
+    ::unlink(home.File("Languages").c_str()); // no languages: Cancel keeps, OK deletes
     Open(true);
-    Click("cmdCancel");
-    EXPECT_EQ(State() + TakeCalls() + boxes, "0,1,1,,-,-,-,german,");
+    window->findChild<QPushButton*>("cmdCancel")->click();
+    EXPECT_EQ(State() + TakeCalls() + boxes, "0,1,1,,1,0,0,gERMAN,");
     Open(false);
-    Click("cmdOK");
-    EXPECT_EQ(Combo()->count(), 0);
+    window->findChild<QPushButton*>("cmdOK")->click();
     EXPECT_EQ(State(), "1,0,0,,1,0,0,-,");
 }
 
