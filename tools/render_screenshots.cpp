@@ -9,9 +9,11 @@
 #include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
 #include "ui/frmPassword.h"
+#include "ui/frmSettings.h"
 #include "ui/frmSplash.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
@@ -56,6 +58,14 @@ bool RenderSmallWindows(const QString& folder, const QString& language) {
     return Save(splash, folder + "/splash-" + language + ".png") && ok;
 }
 
+bool RenderSettings(const QString& folder, const QString& language) {
+    frmSettings window;
+    // The language being shown is the one chosen, whatever the build folder stores.
+    window.findChild<QComboBox*>(QStringLiteral("Combo1"))
+        ->setCurrentText(language.left(1).toUpper() + language.mid(1));
+    return Save(window, folder + "/settings-" + language + ".png");
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -76,6 +86,7 @@ int main(int argc, char* argv[]) {
         LoadMessageCatalogue(gLanguageFile);
         ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
         ok = RenderSmallWindows(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderSettings(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;
