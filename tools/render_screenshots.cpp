@@ -8,10 +8,16 @@
 #include "platform/Clock.h"
 #include "platform/ProgramFolder.h"
 #include "ui/DesktopHost.h"
+#include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
 #include "ui/frmMain.h"
+#include "ui/frmPassword.h"
+#include "ui/frmSettings.h"
+#include "ui/frmSplash.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 
@@ -107,6 +113,26 @@ bool RenderMain(DesktopHost& host, const QString& folder, const QString& languag
     return ok;
 }
 
+// The password prompt with a password half typed, the about box, the splash.
+bool RenderSmallWindows(const QString& folder, const QString& language) {
+    frmPassword prompt("secret");
+    prompt.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("secr"));
+    bool ok = Save(prompt, folder + "/password-" + language + ".png");
+    frmAbout about;
+    ok = Save(about, folder + "/about-" + language + ".png") && ok;
+    frmSplash splash;
+    splash.SetInterval(60 * 60 * 1000); // stays while it is drawn
+    return Save(splash, folder + "/splash-" + language + ".png") && ok;
+}
+
+bool RenderSettings(const QString& folder, const QString& language) {
+    frmSettings window;
+    // The language being shown is the one chosen, whatever the build folder stores.
+    window.findChild<QComboBox*>(QStringLiteral("Combo1"))
+        ->setCurrentText(language.left(1).toUpper() + language.mid(1));
+    return Save(window, folder + "/settings-" + language + ".png");
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -129,6 +155,8 @@ int main(int argc, char* argv[]) {
         LoadMessageCatalogue(gLanguageFile);
         ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
         ok = RenderMain(host, folder, QString::fromLatin1(language)) && ok;
+        ok = RenderSmallWindows(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderSettings(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;

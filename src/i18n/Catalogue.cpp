@@ -6,6 +6,7 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 
+#include <cctype>
 #include <unordered_map>
 #include <vector>
 
@@ -91,6 +92,19 @@ std::string GetMsg(const std::string& key, const std::string& placeholder,
 
 std::string LanguageFileFor(const std::string& language) {
     const std::string folder = JoinPath(ProgramFolder(), "Languages");
-    const std::string file = JoinPath(folder, language + ".lng");
-    return FileExists(file) ? file : JoinPath(folder, "english.lng");
+    const std::string wanted = language + ".lng";
+    const std::string file = JoinPath(folder, wanted);
+    if (FileExists(file))
+        return file;
+    // The settings window stores the name as it shows it ("German"), the file
+    // is german.lng: names are compared without regard to case.
+    const auto lower = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    for (const std::string& name : ListFileNames(folder))
+        if (lower(name) == lower(wanted))
+            return JoinPath(folder, name);
+    return JoinPath(folder, "english.lng");
 }

@@ -31,6 +31,8 @@ void ApplyToControl(const IniFile& file, const std::string& section, QWidget* co
     if (control->objectName().isEmpty())
         return;
     const std::string key = ControlKey(control);
+    if (const QString tip = Read(file, section, key + ".ToolTipText"); !tip.isEmpty())
+        control->setToolTip(tip);
     if (auto* label = qobject_cast<QLabel*>(control)) {
         if (const QString text = Read(file, section, key); !text.isEmpty())
             label->setText(text);

@@ -7,6 +7,7 @@ class QWidget;
 // objectName (or "name|index" for a member of a control array, whose index is
 // the dynamic property "index") the control's text. A missing file, key or an
 // empty value keeps the text the window has, so the English of the .ui stays.
+// A control's tip comes from its key followed by ".ToolTipText".
 void ApplyLanguage(QWidget* form);
 
 // Where the desktop keeps a control array member's index.

@@ -10,6 +10,7 @@
 #include "platform/TextUtil.h"
 #include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
+#include "ui/WebSite.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
@@ -164,11 +165,9 @@ void frmMain::ApplyTexts() {
 }
 
 void frmMain::ShowCaption() {
-    setWindowTitle(QStringLiteral("Tidevault-ver%1.%2 rev. %3")
-                       .arg(TIDEVAULT_VERSION_MAJOR)
-                       .arg(TIDEVAULT_VERSION_MINOR)
-                       .arg(TIDEVAULT_REVISION) +
-                   captionSuffix_);
+    // "Tidevault-ver1.0 rev. 309": major and minor, then the revision.
+    setWindowTitle(QStringLiteral("Tidevault-ver") + ProgramVersion().section(u'.', 0, 1) +
+                   QStringLiteral(" rev. ") + ProgramRevision() + captionSuffix_);
 }
 
 void frmMain::showEvent(QShowEvent* event) {

@@ -50,6 +50,7 @@ TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     SetProgramFolder(home.Path());
     home.Write("Languages/german.lng", "[msgStrings]\n");
     EXPECT_EQ(LanguageFileFor("german"), home.File("Languages/german.lng"));
+    EXPECT_EQ(LanguageFileFor("German"), home.File("Languages/german.lng"));
     EXPECT_EQ(LanguageFileFor("klingon"), home.File("Languages/english.lng"));
 }
 
