@@ -14,7 +14,9 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Tidevault"));
+    // The name only, not a display name: Qt would append that to every
+    // caption, and the main window's is "Tidevault-ver1.0 rev. N" exactly.
+    QApplication::setApplicationName(QStringLiteral("Tidevault"));
     DesktopHost host;
     SetHost(&host);
 
