@@ -4,6 +4,7 @@
 #include "core/Globals.h"
 #include "core/RunControl.h"
 #include "engine/BackupRun.h"
+#include "engine/JobPassword.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobListFile.h"
 #include "platform/FileSystem.h"
@@ -11,6 +12,7 @@
 #include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
 #include "ui/WebSite.h"
+#include "ui/frmPassword.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
@@ -62,6 +64,7 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     InitUiResources();
     ui_->setupUi(this);
     BuildToolbar();
+    askPassword = [this](const std::string& expected) { return frmPassword::Ask(expected, this); };
     statusText_ = new QLabel(this);
     statusText_->setObjectName(QStringLiteral("StatusPanel1"));
     lastLogLine_ = new QLabel(this);
@@ -306,12 +309,8 @@ void frmMain::DeleteSelected() {
         host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
         return;
     }
-    const std::shared_ptr<clsBackup> job = gBackups[index];
-    if (!TrimBlanks(job->password).empty()) {
-        // Deleting a protected job needs the password prompt.
-        ComesLater();
+    if (!CheckJobPassword(*gBackups[index], PasswordPurpose::Delete, askPassword))
         return;
-    }
     if (host_.MessageBox(GetMsg("strMsgRealyDelBackup"), MsgButtons::YesNo, MsgIcon::Question) !=
         MsgAnswer::Yes)
         return;

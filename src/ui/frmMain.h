@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,9 @@ public:
     void OpenHelp();
     void SaveJobList();
     void ComesLater();
+
+    // Asks for a protected job's password; true when the right one was confirmed.
+    std::function<bool(const std::string& expected)> askPassword;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -25,9 +25,9 @@ protected:
     }
     void Click(const char* name) { window->findChild<QPushButton*>(name)->click(); }
     static std::vector<std::string> Texts(const QTreeWidgetItem* item) {
-        std::vector<std::string> texts;
-        for (int column = 0; column < item->columnCount(); ++column)
-            texts.push_back(item->text(column).toStdString());
+        std::vector<std::string> texts(item->columnCount());
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            texts[i] = item->text(i).toStdString();
         return texts;
     }
     static bool Shows(const QTreeWidgetItem* item, const char* picture) {
@@ -68,7 +68,6 @@ TEST_F(MainWindow, BackupNowRunsTheSelectedJobAndShowsItsNewState) {
     list->setCurrentItem(list->topLevelItem(0));
     Click("cmdBackup");
     EXPECT_EQ(gBackups[0]->enumStatus, kStatusFinished);
-    EXPECT_EQ(DestinationIndex("Docs").size(), 1u);
     EXPECT_EQ(list->topLevelItem(0)->text(3).toStdString(), CompletedText(*gBackups[0], At(10, 0)));
     EXPECT_TRUE(Shows(list->topLevelItem(0), ":/icons/backup.svg"));
 }
@@ -90,21 +89,22 @@ TEST_F(MainWindow, TheTimerRunsADueJobAndRefreshesItsRowUnlessTheVisibleWindowBl
     EXPECT_EQ(list->topLevelItem(0)->text(2), "Today at12:01");
 }
 
-TEST_F(MainWindow, DeleteAsksAndOnYesRemovesTheJobAndSavesTheList) {
+TEST_F(MainWindow, DeleteAsksForTheJobsPasswordAndOnYesRemovesTheJobAndSavesTheList) {
     AddJob("Docs");
-    AddJob("Photos");
+    AddJob("Photos")->password = "pw";
     QTreeWidget* list = Open();
+    std::vector<std::string> prompted; // the password each prompt expects, all right
+    window->askPassword = [&](const std::string& pw) { return prompted.push_back(pw), true; };
     for (const MsgAnswer reply : {MsgAnswer::No, MsgAnswer::Yes}) {
         answer = reply;
         list->setCurrentItem(list->topLevelItem(1));
         Click("cmdDelete");
     }
     EXPECT_EQ(boxes, std::vector<std::string>(2, GetMsg("strMsgRealyDelBackup")));
-    EXPECT_EQ(list->topLevelItemCount(), 1);
-    std::vector<std::shared_ptr<clsBackup>> saved;
-    std::string error;
-    ASSERT_TRUE(LoadBackups(gIniFile, saved, error) && saved.size() == 1) << error;
-    EXPECT_EQ(saved[0]->sName, "Docs");
+    EXPECT_EQ(prompted, std::vector<std::string>(2, "pw"));
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(gBackups[0]->sName, "Docs");
+    EXPECT_EQ(home.Read("backups.ini"), SerializeBackups(gBackups)); // saved
 }
 
 } // namespace
