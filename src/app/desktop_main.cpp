@@ -1,9 +1,11 @@
 // The desktop program: start-up, the desktop host and the main window.
 #include "core/Globals.h"
+#include "core/Registry.h"
 #include "core/host.h"
 #include "engine/Startup.h"
 #include "i18n/Catalogue.h"
 #include "platform/InstanceLock.h"
+#include "platform/TextConvert.h"
 #include "ui/DesktopHost.h"
 #include "ui/QtTranslations.h"
 #include "ui/frmMain.h"
@@ -39,7 +41,12 @@ int main(int argc, char* argv[]) {
     {
         frmMain window(host);
         window.SetStyle(gStyle);
-        window.show();
+        // Until there is a tray icon to live on, a hidden start is a
+        // minimized one, so the window can always be found.
+        if (LeadingNumber(GetRegSetting(kAppName, kGeneralSettings, "HideWindowOnStart", "0")) == 1)
+            window.showMinimized();
+        else
+            window.show();
         // There is no tray icon to hide to yet, so closing the main window
         // quits (it asks first, as quitting does).
         result = QApplication::exec();
