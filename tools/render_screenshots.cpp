@@ -100,7 +100,7 @@ bool RenderMain(DesktopHost& host, const QString& folder, const QString& languag
         host.SetStatusText(GetMsg("strMsgProgramStarted"));
         host.SetLastLogLine(
             GetMsg("strMsgBackupItemsLoaded", "%d", std::to_string(gBackups.size())));
-        window.resize(900, 440);
+        window.resize(1000, 460);
         window.show();
         QCoreApplication::processEvents();
         const QString file =

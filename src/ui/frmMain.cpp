@@ -32,15 +32,22 @@ constexpr int kActivityLines = 1000;
 constexpr int kColumnMargin = 12;
 constexpr int kMinimumColumnWidth = 110;
 
-// The toolbar's commands: key and English text.
+// The toolbar's commands: key, English text and picture.
 struct ToolCommand {
     const char* key;
     const char* text;
+    const char* picture;
 };
 constexpr ToolCommand kToolCommands[] = {
-    {"keyNew", "&New"},           {"keyEdit", "&Edit"},       {"keyDelete", "&Delete"},
-    {"keyBackup", "&Backup now"}, {"keyRestore", "&Restore"}, {"keyLog", "&Log"},
-    {"keyNotepad", "Log &file"},  {"keyHelp", "&Help"},       {"keyClose", "&Quit"},
+    {"keyNew", "&New", "new"},
+    {"keyEdit", "&Edit", "edit"},
+    {"keyDelete", "&Delete", "delete"},
+    {"keyBackup", "&Backup now", "backupnow"},
+    {"keyRestore", "&Restore", "restore"},
+    {"keyLog", "&Log", "log"},
+    {"keyNotepad", "Log &file", "logfile"},
+    {"keyHelp", "&Help", "help"},
+    {"keyClose", "&Quit", "quit"},
 };
 
 QString Text(const std::string& text) {
@@ -71,6 +78,11 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     lastLogLine_->setObjectName(QStringLiteral("StatusPanel2"));
     ui_->StatusBar1->addWidget(statusText_, 1);
     ui_->StatusBar1->addWidget(lastLogLine_, 2);
+    const std::pair<QPushButton*, const char*> pictures[] = {
+        {ui_->cmdNew, "new"},          {ui_->cmdEdit, "edit"},       {ui_->cmdDelete, "delete"},
+        {ui_->cmdBackup, "backupnow"}, {ui_->cmdRestore, "restore"}, {ui_->cmdClose, "quit"}};
+    for (const auto& [button, picture] : pictures)
+        button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(picture))));
     ui_->List1->hide();
     ui_->ListView1->installEventFilter(this);
 
@@ -129,7 +141,9 @@ void frmMain::BuildToolbar() {
         auto* button = new QToolButton(ui_->Toolbar1);
         button->setObjectName(QString::fromLatin1(command.key));
         button->setText(QString::fromLatin1(command.text));
-        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        button->setIcon(
+            QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(command.picture))));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         ui_->Toolbar1->addWidget(button);
         const std::string key = command.key;
         if (key == "keyNew" || key == "keyEdit")
