@@ -4,8 +4,10 @@
 #include "platform/IniFile.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QString>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -53,6 +55,9 @@ void ApplyToControl(const IniFile& file, const std::string& section, QWidget* co
             if (const QString text = Read(file, section, key + "|" + std::to_string(i));
                 !text.isEmpty())
                 tree->headerItem()->setText(i, text);
+    } else if (auto* menu = qobject_cast<QMenu*>(control)) {
+        if (const QString text = Read(file, section, key); !text.isEmpty())
+            menu->setTitle(text);
     }
 }
 
@@ -69,4 +74,10 @@ void ApplyLanguage(QWidget* form) {
         form->setWindowTitle(caption);
     for (QWidget* control : form->findChildren<QWidget*>())
         ApplyToControl(file, section, control);
+    // Menu items by their names, as controls.
+    for (QAction* action : form->findChildren<QAction*>())
+        if (!action->objectName().isEmpty())
+            if (const QString text = Read(file, section, action->objectName().toStdString());
+                !text.isEmpty())
+                action->setText(text);
 }

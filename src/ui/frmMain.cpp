@@ -12,13 +12,17 @@
 #include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
 #include "ui/WebSite.h"
+#include "ui/frmAbout.h"
 #include "ui/frmPassword.h"
+#include "ui/frmSettings.h"
 #include "ui_frmMain.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
@@ -71,6 +75,7 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     InitUiResources();
     ui_->setupUi(this);
     BuildToolbar();
+    BuildMenus();
     askPassword = [this](const std::string& expected) { return frmPassword::Ask(expected, this); };
     statusText_ = new QLabel(this);
     statusText_->setObjectName(QStringLiteral("StatusPanel1"));
@@ -163,6 +168,43 @@ void frmMain::BuildToolbar() {
         else
             connect(button, &QToolButton::clicked, this, &QWidget::close);
     }
+}
+
+void frmMain::BuildMenus() {
+    auto menu = [this](const char* name, const char* title) {
+        QMenu* added = menuBar()->addMenu(QString::fromUtf8(title));
+        added->setObjectName(QString::fromLatin1(name));
+        return added;
+    };
+    auto item = [this](QMenu* to, const char* name, const char* text, auto handler) {
+        QAction* action = to->addAction(QString::fromUtf8(text));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    QMenu* backup = menu("mnuBackup", "&Backup");
+    item(backup, "mniNewBackup", "&New backup...", &frmMain::ComesLater);
+    item(backup, "mniEditBackup", "&Edit backup...", &frmMain::ComesLater);
+    item(backup, "mniDeleteBackup", "&Delete backup", &frmMain::DeleteSelected);
+    backup->addSeparator();
+    item(backup, "mniBackup1", "&Backup now", [this] { BackupNow(true); });
+    item(backup, "mniRestorFiles", "&Restore files...", &frmMain::RestoreSelected);
+    backup->addSeparator();
+    item(backup, "mniProgramSetings", "Program &settings...", [this] {
+        frmSettings settings(this);
+        settings.exec();
+        ApplyTexts();
+    });
+    backup->addSeparator();
+    item(backup, "mniExit", "E&xit program", &QWidget::close);
+    QMenu* help = menu("mnuHelp", "&Help");
+    item(help, "mniContents", "&Contents", &frmMain::OpenHelp);
+    item(help, "mniIndex", "&Index", &frmMain::OpenHelp);
+    help->addSeparator();
+    item(help, "mniAbout", "&About Tidevault", [this] {
+        frmAbout about(this);
+        about.exec();
+    });
 }
 
 void frmMain::SetStyle(std::uint8_t style) {

@@ -60,6 +60,7 @@ protected:
 
 private:
     void BuildToolbar();
+    void BuildMenus();
     void ApplyTexts();
     void ShowCaption();
     // Position of the selected row in gBackups, -1 when none is selected.
