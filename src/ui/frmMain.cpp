@@ -2,9 +2,11 @@
 
 #include "core/ActivityLog.h"
 #include "core/Globals.h"
+#include "core/Registry.h"
 #include "core/RunControl.h"
 #include "engine/BackupRun.h"
 #include "engine/JobPassword.h"
+#include "engine/Startup.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobListFile.h"
 #include "platform/FileSystem.h"
@@ -34,6 +36,9 @@ namespace {
 // The activity list keeps the newest lines; the log file keeps them all.
 constexpr int kActivityLines = 1000;
 constexpr int kColumnMargin = 12;
+// Where the window's size and position are kept between starts.
+constexpr const char* kWindowSection = "frmMain";
+constexpr const char* kGeometryKey = "Geometry";
 constexpr int kMinimumColumnWidth = 110;
 
 // The toolbar's commands: key, English text and picture.
@@ -128,6 +133,8 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
 
     ApplyTexts();
     UpdateForm();
+    restoreGeometry(QByteArray::fromBase64(
+        QByteArray::fromStdString(GetRegSetting(kAppName, kWindowSection, kGeometryKey))));
 }
 
 frmMain::~frmMain() {
@@ -251,6 +258,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
     if (IsRunActive())
         RequestCancel();
     schedTimer_->stop();
+    SaveRegSetting(kAppName, kWindowSection, kGeometryKey, saveGeometry().toBase64().toStdString());
     event->accept();
 }
 
