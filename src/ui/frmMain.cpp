@@ -359,7 +359,8 @@ void frmMain::BackupNow(bool fixedEnglish) {
         host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
         return;
     }
-    RunBackup(gBackups[index]->sName);
+    const std::string name = gBackups[index]->sName; // the list may change during the run
+    RunBackup(name);
     UpdateForm();
 }
 
@@ -373,12 +374,21 @@ void frmMain::DeleteSelected() {
         host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
         return;
     }
-    if (!CheckJobPassword(*gBackups[index], PasswordPurpose::Delete, askPassword))
+    const std::shared_ptr<clsBackup> job = gBackups[index];
+    if (!CheckJobPassword(*job, PasswordPurpose::Delete, askPassword))
         return;
     if (host_.MessageBox(GetMsg("strMsgRealyDelBackup"), MsgButtons::YesNo, MsgIcon::Question) !=
         MsgAnswer::Yes)
         return;
-    gBackups.erase(gBackups.begin() + index);
+    // The scheduler may have started a run while the questions were open.
+    if (IsRunActive()) {
+        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+        return;
+    }
+    const auto at = std::find(gBackups.begin(), gBackups.end(), job);
+    if (at == gBackups.end())
+        return;
+    gBackups.erase(at);
     UpdateForm();
     SaveJobList();
 }
