@@ -87,12 +87,18 @@ void PutTypicalJobs() {
 
 bool RenderMain(DesktopHost& host, const QString& folder, const QString& language) {
     bool ok = true;
-    for (const bool empty : {false, true}) {
+    // The toolbar style with jobs and without, and the seven buttons' style.
+    const struct {
+        bool empty;
+        std::uint8_t style;
+        const char* name;
+    } variants[] = {{false, 1, "/main-"}, {true, 1, "/main-empty-"}, {false, 0, "/main-buttons-"}};
+    for (const auto& [empty, style, name] : variants) {
         gBackups.clear();
         if (!empty)
             PutTypicalJobs();
         frmMain window(host);
-        window.SetStyle(1);
+        window.SetStyle(style);
         window.ToggleLog();
         host.AddActivityLine("05.12.2026 09:58:12  " + GetMsg("strMsgProgramStarted"));
         host.AddActivityLine("05.12.2026 09:58:12  " + GetMsg("strMsgBackupItemsLoaded", "%d",
@@ -103,8 +109,7 @@ bool RenderMain(DesktopHost& host, const QString& folder, const QString& languag
         window.resize(1000, 460);
         window.show();
         QCoreApplication::processEvents();
-        const QString file =
-            folder + (empty ? "/main-empty-" : "/main-") + language + QStringLiteral(".png");
+        const QString file = folder + QLatin1String(name) + language + QStringLiteral(".png");
         const bool saved = window.grab().save(file);
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(file));
         ok = saved && ok;

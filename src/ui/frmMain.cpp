@@ -90,7 +90,8 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     ui_->StatusBar1->addWidget(lastLogLine_, 2);
     const std::pair<QPushButton*, const char*> pictures[] = {
         {ui_->cmdNew, "new"},          {ui_->cmdEdit, "edit"},       {ui_->cmdDelete, "delete"},
-        {ui_->cmdBackup, "backupnow"}, {ui_->cmdRestore, "restore"}, {ui_->cmdClose, "quit"}};
+        {ui_->cmdBackup, "backupnow"}, {ui_->cmdRestore, "restore"}, {ui_->cmdSaveandClose, "save"},
+        {ui_->cmdClose, "quit"}};
     for (const auto& [button, picture] : pictures)
         button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(picture))));
     ui_->List1->hide();
