@@ -211,8 +211,6 @@ static constexpr BuiltinMessage kMessages[] = {
     // Service mode
     {"strMsgServiceStarted", "Tidevault started as a service ..."},
     {"strMsgServiceStopped", "Tidevault service stopped!"},
-    {"strMsgMainWindowNotYet", "Tidevault is installed and its jobs are loaded. The main window "
-                               "comes with the next version; until then, use tidevault-cli."},
     // The backup editor's checks and the earlier index of a changed job.
     {"strMsgDestInsideSource",
      "The destination %d lies inside the source %s: every run would store the earlier backups "
