@@ -227,6 +227,11 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgKeepIndexNoFolder", "the folder %d cannot be opened"},
     {"strMsgKeepIndexNoListing", "the folder %d cannot be listed"},
     {"strMsgKeepIndexRenameRefused", "it could not be renamed to %d"},
+    // The backup editor.
+    {"strMsgPasswordsDiffer", "The two passwords differ! Type the same password in both boxes."},
+    {"strMsgRemoteBrowserLater",
+     "Browsing the folders of an FTP server comes with the next version; until then, type the "
+     "remote folder."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
