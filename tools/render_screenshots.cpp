@@ -8,6 +8,7 @@
 #include "ui/DesktopHost.h"
 #include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
+#include "ui/frmEditBackup.h"
 #include "ui/frmPassword.h"
 #include "ui/frmSettings.h"
 #include "ui/frmSplash.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include <cstdio>
 
@@ -66,6 +68,21 @@ bool RenderSettings(const QString& folder, const QString& language) {
     return Save(window, folder + "/settings-" + language + ".png");
 }
 
+// A new job's editor, one picture per page.
+bool RenderEditor(const QString& folder, const QString& language) {
+    frmEditBackup window;
+    window.findChild<QLineEdit*>(QStringLiteral("txtDestPath"))
+        ->setText(QStringLiteral("/media/anna/backup-disk"));
+    auto* pages = window.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+    bool ok = true;
+    for (int i = 0; i < pages->count(); ++i) {
+        pages->setCurrentIndex(i);
+        ok = Save(window, folder + "/editor-" + QString::number(i) + "-" + language + ".png") && ok;
+    }
+    window.reject();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -87,6 +104,7 @@ int main(int argc, char* argv[]) {
         ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
         ok = RenderSmallWindows(folder, QString::fromLatin1(language)) && ok;
         ok = RenderSettings(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderEditor(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;

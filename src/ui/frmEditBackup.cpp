@@ -166,6 +166,8 @@ void frmEditBackup::FillLists() {
         const std::string t = translated ? language.ReadString("frmEditBackup", key, "") : "";
         return Q(t.empty() ? english : t);
     };
+    ui_->lvFiles->setHeaderLabels(
+        {text("lvFiles.Column|0", "File or directory name"), text("lvFiles.Column|1", "Size")});
     const int split = ui_->cmbsplit->currentIndex();
     const int day = ui_->cmbDays->currentIndex();
     ui_->cmbsplit->clear();

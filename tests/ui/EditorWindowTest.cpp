@@ -7,7 +7,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTreeWidget>
 
 #include <fstream>
@@ -36,9 +35,7 @@ protected:
         window->show();
         return window;
     }
-    template <class T> T* Get(frmEditBackup& w, const char* name) {
-        return w.findChild<T*>(QString::fromLatin1(name));
-    }
+    template <class T> T* Get(frmEditBackup& w, const char* n) { return w.findChild<T*>(n); }
     // A valid new job: the source folder, the local destination, an archive.
     std::unique_ptr<frmEditBackup> Filled(const char* name) {
         auto w = Open();
