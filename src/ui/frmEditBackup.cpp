@@ -7,6 +7,7 @@
 #include "engine/EarlierIndex.h"
 #include "engine/JobPassword.h"
 #include "engine/Startup.h"
+#include "ftp/clsFTPConnection.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobChecks.h"
 #include "jobs/JobListFile.h"
@@ -47,7 +48,7 @@ constexpr const char* kSplitTexts[] = {"1.44 MB (Floppy)",      "2.88 MB (Floppy
                                        "650 MB (CD-ROM)",       "700 MB (CD-ROM)",
                                        "800 MB  (CD-ROM)",      "900 MB (CD-ROM)"};
 // The placeholder address an anonymous FTP login gives as its password.
-constexpr const char* kAnonymousPassword = "guest@example.com";
+constexpr const char* kAnonymousPassword = clsFTPConnection::kAnonymousPassword;
 
 std::string DayText(int index) {
     if (index == kDayEntries - 1)
