@@ -11,6 +11,7 @@
 #include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
 #include "ui/frmMain.h"
+#include "ui/frmEditBackup.h"
 #include "ui/frmPassword.h"
 #include "ui/frmSettings.h"
 #include "ui/frmSplash.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include <cstdio>
 
@@ -138,6 +140,21 @@ bool RenderSettings(const QString& folder, const QString& language) {
     return Save(window, folder + "/settings-" + language + ".png");
 }
 
+// A new job's editor, one picture per page.
+bool RenderEditor(const QString& folder, const QString& language) {
+    frmEditBackup window;
+    window.findChild<QLineEdit*>(QStringLiteral("txtDestPath"))
+        ->setText(QStringLiteral("/media/anna/backup-disk"));
+    auto* pages = window.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+    bool ok = true;
+    for (int i = 0; i < pages->count(); ++i) {
+        pages->setCurrentIndex(i);
+        ok = Save(window, folder + "/editor-" + QString::number(i) + "-" + language + ".png") && ok;
+    }
+    window.reject();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -162,6 +179,7 @@ int main(int argc, char* argv[]) {
         ok = RenderMain(host, folder, QString::fromLatin1(language)) && ok;
         ok = RenderSmallWindows(folder, QString::fromLatin1(language)) && ok;
         ok = RenderSettings(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderEditor(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;

@@ -231,6 +231,11 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgComesLater", "This command comes with the next version of Tidevault."},
     {"strMsgCantOpen", "%d cannot be opened!"},
     {"strMsgJobListNotSaved", "The job list %d could not be saved!"},
+    // The backup editor.
+    {"strMsgPasswordsDiffer", "The two passwords differ! Type the same password in both boxes."},
+    {"strMsgRemoteBrowserLater",
+     "Browsing the folders of an FTP server comes with the next version; until then, type the "
+     "remote folder."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
