@@ -26,6 +26,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QRegularExpressionValidator>
 #include <QUrl>
 
@@ -169,6 +170,10 @@ void frmEditBackup::FillLists() {
     };
     ui_->lvFiles->setHeaderLabels(
         {text("lvFiles.Column|0", "File or directory name"), text("lvFiles.Column|1", "Size")});
+    // The path takes the room; the size column only what its numbers need.
+    ui_->lvFiles->header()->setStretchLastSection(false);
+    ui_->lvFiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    ui_->lvFiles->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     const int split = ui_->cmbsplit->currentIndex();
     const int day = ui_->cmbDays->currentIndex();
     ui_->cmbsplit->clear();

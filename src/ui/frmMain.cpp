@@ -15,6 +15,7 @@
 #include "ui/DesktopHost.h"
 #include "ui/WebSite.h"
 #include "ui/frmAbout.h"
+#include "ui/frmEditBackup.h"
 #include "ui/frmPassword.h"
 #include "ui/frmSettings.h"
 #include "ui_frmMain.h"
@@ -97,14 +98,14 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     ui_->List1->hide();
     ui_->ListView1->installEventFilter(this);
 
-    connect(ui_->cmdNew, &QPushButton::clicked, this, &frmMain::ComesLater);
-    connect(ui_->cmdEdit, &QPushButton::clicked, this, &frmMain::ComesLater);
+    connect(ui_->cmdNew, &QPushButton::clicked, this, &frmMain::NewBackup);
+    connect(ui_->cmdEdit, &QPushButton::clicked, this, &frmMain::EditSelected);
     connect(ui_->cmdDelete, &QPushButton::clicked, this, &frmMain::DeleteSelected);
     connect(ui_->cmdBackup, &QPushButton::clicked, this, [this] { BackupNow(false); });
     connect(ui_->cmdRestore, &QPushButton::clicked, this, &frmMain::RestoreSelected);
     connect(ui_->cmdSaveandClose, &QPushButton::clicked, this, &frmMain::SaveJobList);
     connect(ui_->cmdClose, &QPushButton::clicked, this, &QWidget::close);
-    connect(ui_->ListView1, &QTreeWidget::itemDoubleClicked, this, &frmMain::ComesLater);
+    connect(ui_->ListView1, &QTreeWidget::itemDoubleClicked, this, &frmMain::EditSelected);
 
     host_.mainWindow = this;
     host_.mainWindowVisible = [this] { return isVisible() && !isMinimized(); };
@@ -159,8 +160,10 @@ void frmMain::BuildToolbar() {
         button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         ui_->Toolbar1->addWidget(button);
         const std::string key = command.key;
-        if (key == "keyNew" || key == "keyEdit")
-            connect(button, &QToolButton::clicked, this, &frmMain::ComesLater);
+        if (key == "keyNew")
+            connect(button, &QToolButton::clicked, this, &frmMain::NewBackup);
+        else if (key == "keyEdit")
+            connect(button, &QToolButton::clicked, this, &frmMain::EditSelected);
         else if (key == "keyDelete")
             connect(button, &QToolButton::clicked, this, &frmMain::DeleteSelected);
         else if (key == "keyBackup")
@@ -191,8 +194,8 @@ void frmMain::BuildMenus() {
         return action;
     };
     QMenu* backup = menu("mnuBackup", "&Backup");
-    item(backup, "mniNewBackup", "&New backup...", &frmMain::ComesLater);
-    item(backup, "mniEditBackup", "&Edit backup...", &frmMain::ComesLater);
+    item(backup, "mniNewBackup", "&New backup...", &frmMain::NewBackup);
+    item(backup, "mniEditBackup", "&Edit backup...", &frmMain::EditSelected);
     item(backup, "mniDeleteBackup", "&Delete backup", &frmMain::DeleteSelected);
     backup->addSeparator();
     item(backup, "mniBackup1", "&Backup now", [this] { BackupNow(true); });
@@ -270,11 +273,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Space:
-        if (RequireSelection() >= 0)
-            ComesLater();
+        EditSelected();
         return true;
     case Qt::Key_Insert:
-        ComesLater();
+        NewBackup();
         return true;
     case Qt::Key_Delete:
         DeleteSelected();
@@ -392,6 +394,29 @@ void frmMain::DeleteSelected() {
     gBackups.erase(at);
     UpdateForm();
     SaveJobList();
+}
+
+void frmMain::NewBackup() {
+    frmEditBackup editor(std::string(), this);
+    editor.exec();
+    UpdateForm();
+}
+
+void frmMain::EditSelected() {
+    const int index = RequireSelection();
+    if (index < 0)
+        return;
+    // The run writes its result back by name: a rename meanwhile would lose it.
+    if (IsRunActive()) {
+        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+        return;
+    }
+    const std::string name = gBackups[index]->sName;
+    if (!frmEditBackup::MayEdit(name, this))
+        return;
+    frmEditBackup editor(name, this);
+    editor.exec();
+    UpdateForm();
 }
 
 void frmMain::RestoreSelected() {

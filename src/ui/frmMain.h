@@ -42,6 +42,8 @@ public:
     // "select first" in English whatever the language.
     void BackupNow(bool fixedEnglish);
     void DeleteSelected();
+    void NewBackup();
+    void EditSelected();
     void RestoreSelected();
     void ToggleLog();
     void OpenLogFile();
