@@ -13,20 +13,15 @@ TEST(DestinationInsideSource, ComparesWholeComponentsOfResolvedPaths) {
     };
     // Source ("f:" marks a single file), destination, inside; "@" is a real
     // temporary folder holding a link "link" -> "src".
-    const struct {
-        const char *source, *destination;
-        bool inside;
-    } pairs[] = {{"/data/docs", "/data/docs/backups", true},
-                 {"/data/docs", "/data/docs", true},
-                 {"/data/docs", "/data/docs/", true},
-                 {"/data/docs", "/data/docs2", false},
-                 {"/data/docs", "/data/other/../docsx", false},
-                 {"/data/docs", "/data/docs/../other", false},
-                 {"/", "/anywhere", true},
-                 {"f:/data/docs", "/data/docs/backups", false},
-                 {"@/src", "@/link/backups", true},
-                 {"@/link", "@/src/backups", true},
-                 {"@/src", "@/srcx", false}};
+    // clang-format off
+    const struct { const char *source, *destination; bool inside; } pairs[] = {
+        {"/data/docs", "/data/docs/backups", true}, {"/data/docs", "/data/docs", true},
+        {"/data/docs", "/data/docs/", true}, {"/data/docs", "/data/docs2", false},
+        {"/data/docs", "/data/other/../docsx", false}, {"/data/docs", "/data/docs/../other", false},
+        {"/", "/anywhere", true}, {"f:/data/docs", "/data/docs/backups", false},
+        {"@/src", "@/link/backups", true}, {"@/link", "@/src/backups", true},
+        {"@/src", "@/srcx", false}};
+    // clang-format on
     for (const auto& p : pairs) {
         SCOPED_TRACE(std::string(p.source) + " <- " + p.destination);
         const bool file = std::string(p.source).rfind("f:", 0) == 0;
