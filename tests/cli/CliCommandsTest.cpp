@@ -4,10 +4,8 @@
 
 #include <arpa/inet.h>
 #include <ctime>
-#include <iterator>
 #include <regex>
 #include <signal.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -26,10 +24,9 @@ const std::vector<std::vector<std::string>> kFolderCommands = {
 struct SilentServer {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
     SilentServer() {
-        socklen_t size = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-        ::listen(fd, 4);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), size), ::listen(fd, 4);
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     }
     ~SilentServer() { ::close(fd); }
@@ -39,23 +36,19 @@ class RestoreCommand : public CliTest {
 protected:
     void SetUp() override {
         CliTest::SetUp();
+        home.Write("temp/leftover.darc", "old staging file"); // cleared before the run
         const CliResult run = Cli({"run", "Docs"});
         ASSERT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_TRUE(Has(run.out, "]-Backup of Docs finished succesfully!")) << run.out;
+        EXPECT_TRUE(Has(run.out, "*   Backup files stored:  2"));
+        EXPECT_FALSE(FileExists(home.File("temp/leftover.darc")));
+        EXPECT_TRUE(Has(home.Read("backups.ini"), "Status=1"));
     }
     // Where a restore below target puts a source file.
     std::string Below(const std::string& file) const {
         return target.File(source.Path().substr(1) + "/" + file);
     }
     TempHome target;
-};
-
-class Daemon : public CliTest {
-protected:
-    bool LogShows(const std::string& text, int seconds) const {
-        for (int i = 0; i < seconds * 10 && !Has(home.Read("logs/tidevault.log"), text); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return Has(home.Read("logs/tidevault.log"), text);
-    }
 };
 
 } // namespace
@@ -66,37 +59,21 @@ TEST_F(CliTest, ListShowsTheMainWindowColumnsAsAtTheGivenMoment) {
         "Hourly\tFull(Compressed)\tTomorrow at 0:15\t12/05/26 09:30:00\t/backup/hourly\t1\n"
         "Nightly\tIncremental\tSunday, Dec 06 at 21:30\tNever\t/backup/nightly\t2\n"
         "Remote\tFull\tNot scheduled\tNever\tftp://nas.local:21/srv/backup\t0\n";
-    CliResult r = Cli({"list", "--at", "2026-12-05 23:50"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, expected);
-    r = RunCliProcess({"list", "--at", "2026-12-05 23:50"}, {"TIDEVAULT_HOME=" + home.Path()});
-    EXPECT_EQ(r.out, expected);
+    for (const CliResult& r :
+         {Cli({"list", "--at", "2026-12-05 23:50"}),
+          RunCliProcess({"list", "--at", "2026-12-05 23:50"}, {"TIDEVAULT_HOME=" + home.Path()})}) {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
     // list neither prepares the staging folder nor rewrites anything.
     EXPECT_FALSE(FolderExists(home.File("temp")));
     EXPECT_EQ(home.Read("backups.ini"), kJobs);
-
     home.Write("settings.ini", "[Backup\\General Settings]\nLanguage=german\n");
     home.Write("Languages/german.lng", "[msgStrings]\nstrMsgNotSched=Nicht geplant\n");
     EXPECT_TRUE(Has(Cli({"list"}).out, "Remote\tFull\tNicht geplant\t"));
     ASSERT_TRUE(RemoveFile(home.File("backups.ini")));
-    r = Cli({"list"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-}
-
-TEST_F(CliTest, RunRunsTheJobAndExitsByItsState) {
-    home.Write("temp/leftover.darc", "old staging file");
-    const CliResult r = Cli({"run", "Docs"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(Has(r.out, "]-Backup of Docs finished succesfully!")) << r.out;
-    EXPECT_TRUE(Has(r.out, "*   Backup files stored:  2"));
-    EXPECT_TRUE(FileExists(destination.File("Docs.fs")));
-    EXPECT_FALSE(FileExists(home.File("temp/leftover.darc")));
-    EXPECT_TRUE(Has(home.Read("backups.ini"), "Status=1"));
-
-    const CliResult unknown = Cli({"run", "Nope"});
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_TRUE(Has(unknown.out, "Backup of Nope failed!"));
+    const CliResult none = Cli({"list"});
+    EXPECT_EQ(std::to_string(none.status) + none.out, "0");
 }
 
 TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStarting) {
@@ -115,7 +92,6 @@ TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStarting) {
     }
     EXPECT_EQ(home.Read("backups.ini"), broken);
     EXPECT_FALSE(FileExists(home.File("backups.ini.bak")));
-
     // Another process holds the folder: only list, which takes no lock, goes on.
     InstanceLock lock;
     ASSERT_TRUE(lock.Acquire(home.Path()));
@@ -133,13 +109,15 @@ TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStarting) {
 }
 
 TEST_F(CliTest, UsageErrorsExitTwo) {
-    for (const char* line :
-         {"", "frobnicate", "list --at tomorrow", "run", "sessions", "daemon now", "restore",
-          "restore Docs --session 2024", "restore Docs --to", "restore Docs --bogus"}) {
-        std::istringstream words(line);
-        const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+    // clang-format off
+    const std::vector<std::vector<std::string>> usages = {{}, {"frobnicate"},
+        {"list", "--at", "tomorrow"}, {"run"}, {"sessions"}, {"daemon", "now"}, {"restore"},
+        {"restore", "Docs", "--session", "2024"}, {"restore", "Docs", "--to"},
+        {"restore", "Docs", "--bogus"}};
+    // clang-format on
+    for (const auto& args : usages) {
         const CliResult r = Cli(args);
-        EXPECT_EQ(r.status, 2) << line;
+        EXPECT_EQ(r.status, 2) << args.size();
         EXPECT_TRUE(Has(r.err, "usage: tidevault-cli")) << r.err;
     }
 }
@@ -156,7 +134,6 @@ TEST_F(CliTest, CtrlCEndsEveryCommandWithStatusThree) {
     run.Signal(SIGINT);
     EXPECT_EQ(run.Wait().status, 3);
     EXPECT_TRUE(Has(home.Read("backups.ini"), "Status=3"));
-
     // Outside a run: fetching an index from a server that never answers.
     SilentServer server;
     home.Write("backups.ini",
@@ -174,8 +151,8 @@ TEST_F(CliTest, CtrlCEndsEveryCommandWithStatusThree) {
     }
 }
 
-TEST_F(RestoreCommand, SessionsListsEachSessionWithItsFilesAndVolumes) {
-    const CliResult r = Cli({"sessions", "Docs"});
+TEST_F(RestoreCommand, RunSessionsAndRestoreBelowToOrInPlaceNarrowedBySessionAndPaths) {
+    CliResult r = Cli({"sessions", "Docs"});
     EXPECT_EQ(r.status, 0) << r.err;
     // One session line (its stamp, its date, the count), then each file with
     // its size and its volume, named after the minute of the run.
@@ -188,20 +165,9 @@ TEST_F(RestoreCommand, SessionsListsEachSessionWithItsFilesAndVolumes) {
     const CliResult unknown = Cli({"sessions", "Nope"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_TRUE(Has(unknown.err, "The index of job \"Nope\" cannot be read: there is no job"));
-
-    // A line with an impossible block size: the rest is shown, the status says damaged.
-    std::string index = destination.Read("Docs.fs");
-    index.replace(index.find("RecSize=") + 8, 3, "0");
-    destination.Write("Docs.fs", index);
-    const CliResult damaged = Cli({"sessions", "Docs"});
-    EXPECT_EQ(damaged.status, 1);
-    EXPECT_TRUE(Has(damaged.out, "\t1 file\n")) << damaged.out;
-    EXPECT_TRUE(Has(damaged.out + damaged.err, "block size 0 is impossible")) << damaged.err;
-}
-
-TEST_F(RestoreCommand, RestoreGoesBelowToOrInPlaceNarrowedBySessionAndPaths) {
-    CliResult r = Cli({"restore", "Docs", "--session", "29991231235959", "--to", target.Path(),
-                       source.File("sub") + "/"});
+    EXPECT_EQ(Cli({"run", "Nope"}).status, 1);
+    r = Cli({"restore", "Docs", "--session", "29991231235959", "--to", target.Path(),
+             source.File("sub") + "/"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadTestFile(Below("sub/b.txt")), "beta");
     EXPECT_FALSE(FileExists(Below("a.txt")));
@@ -212,7 +178,6 @@ TEST_F(RestoreCommand, RestoreGoesBelowToOrInPlaceNarrowedBySessionAndPaths) {
     source.Write("a.txt", "changed, and longer than before");
     EXPECT_EQ(Cli({"restore", "Docs"}).status, 0);
     EXPECT_EQ(source.Read("a.txt"), "alpha");
-
     // Nothing stored that early, or at that name, or a lost volume: exit 1.
     r = Cli({"restore", "Docs", "--session", "20000101000000"});
     EXPECT_EQ(r.status, 1);
@@ -220,21 +185,32 @@ TEST_F(RestoreCommand, RestoreGoesBelowToOrInPlaceNarrowedBySessionAndPaths) {
     r = Cli({"restore", "Docs", "--to", target.Path(), source.File("a.txt"), "/not/stored"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "nothing stored matches /not/stored")) << r.err;
-    for (const std::string& name : ListFileNames(destination.Path())) {
+    for (const std::string& name : ListFileNames(destination.Path()))
         if (name.ends_with(".darc"))
             RemoveFile(destination.File(name));
-    }
     r = Cli({"restore", "Docs", "--to", target.Path()});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.err, "0/2 files restored")) << r.err;
+    // A line with an impossible block size: the rest is shown, the status says damaged.
+    std::string index = destination.Read("Docs.fs");
+    index.replace(index.find("RecSize=") + 8, 3, "0");
+    destination.Write("Docs.fs", index);
+    const CliResult damaged = Cli({"sessions", "Docs"});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_TRUE(Has(damaged.out, "\t1 file\n")) << damaged.out;
+    EXPECT_TRUE(Has(damaged.out + damaged.err, "block size 0 is impossible")) << damaged.err;
 }
 
-TEST_F(Daemon, FollowsHandEditsRunsAJobInItsMinuteAndWritesBackOnlyItsResult) {
+TEST_F(CliTest, DaemonFollowsHandEditsRunsAJobInItsMinuteAndWritesBackOnlyItsResult) {
     const std::string other = "[Other]\n; set up by hand\nDestination=/nowhere\n";
     home.Write("backups.ini", "[Backups]\nOther\n" + other);
     CliProcess daemon({"--home", home.Path(), "daemon"});
+    const auto LogShows = [&](const std::string& text, int seconds) {
+        for (int i = 0; i < seconds * 10 && !Has(home.Read("logs/tidevault.log"), text); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Has(home.Read("logs/tidevault.log"), text);
+    };
     ASSERT_TRUE(LogShows("]-1 backup items loaded!", 10));
-
     // An edit that cannot be loaded is logged and left as it is.
     const std::string damaged = "[Backups]\nOther\nhome/ann\n" + other;
     home.Write("backups.ini", damaged);
@@ -242,7 +218,6 @@ TEST_F(Daemon, FollowsHandEditsRunsAJobInItsMinuteAndWritesBackOnlyItsResult) {
                          "are kept: Backup \"home/ann\"",
                          5));
     EXPECT_EQ(home.Read("backups.ini"), damaged);
-
     // A job added by hand, due in the minute that starts 10 to 70 seconds
     // from now: loaded, then run once.
     const std::time_t due = std::time(nullptr) + 70;
@@ -259,7 +234,6 @@ TEST_F(Daemon, FollowsHandEditsRunsAJobInItsMinuteAndWritesBackOnlyItsResult) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     daemon.Signal(SIGTERM);
     EXPECT_EQ(daemon.Wait().status, 0);
-
     const std::string log = home.Read("logs/tidevault.log");
     EXPECT_EQ(log.find("Backup of Daily finished"), log.rfind("Backup of Daily finished"));
     EXPECT_TRUE(Has(log, "]-Program closed!"));

@@ -7,29 +7,23 @@
 
 extern char** environ;
 
-namespace {
-
-std::string ReadAll(std::FILE* file) {
+static std::string ReadAll(std::FILE* file) {
     std::string data(static_cast<std::size_t>(::lseek(::fileno(file), 0, SEEK_END)), '\0');
     return ::pread(::fileno(file), data.data(), data.size(), 0) < 0 ? std::string() : data;
 }
 
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
+static std::vector<char*> Pointers(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
     for (std::string& t : texts)
         pointers.push_back(t.data());
-    pointers.push_back(nullptr);
-    return pointers;
+    return pointers.push_back(nullptr), pointers;
 }
-
-} // namespace
 
 CliProcess::CliProcess(std::vector<std::string> args, std::vector<std::string> env) {
     args.insert(args.begin(), TIDEVAULT_CLI);
-    for (char** e = environ; *e != nullptr; ++e) {
+    for (char** e = environ; *e != nullptr; ++e)
         if (std::string(*e).rfind("TIDEVAULT_HOME=", 0) != 0)
             env.push_back(*e);
-    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ::fileno(out_), STDOUT_FILENO);
@@ -42,10 +36,8 @@ CliProcess::CliProcess(std::vector<std::string> args, std::vector<std::string> e
 }
 
 CliProcess::~CliProcess() {
-    Signal(SIGKILL);
-    Wait();
-    std::fclose(out_);
-    std::fclose(err_);
+    Signal(SIGKILL), Wait();
+    std::fclose(out_), std::fclose(err_);
 }
 
 void CliProcess::Signal(int signal) const {
@@ -54,12 +46,10 @@ void CliProcess::Signal(int signal) const {
 }
 
 CliResult CliProcess::Wait() {
-    CliResult result;
     int wstatus = 0;
+    CliResult result;
     if (pid_ > 0 && ::waitpid(pid_, &wstatus, 0) == pid_)
         result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     pid_ = -1;
-    result.out = ReadAll(out_);
-    result.err = ReadAll(err_);
-    return result;
+    return result.out = ReadAll(out_), result.err = ReadAll(err_), result;
 }

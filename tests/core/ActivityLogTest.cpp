@@ -1,35 +1,18 @@
 #include "core/ActivityLog.h"
-#include "platform/Clock.h"
-#include "platform/FileSystem.h"
-#include "platform/ProgramFolder.h"
-#include "support/TempHome.h"
-#include "support/TestHost.h"
+#include "support/ProgramFolderSetup.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 namespace {
 
-const std::string kStamp = "[2005 Mar 01 21:30:05]-";
+const std::string kStamp = "[2026 Dec 05 10:00:00]-"; // the fixture's clock
 
-class ActivityLog : public ::testing::Test {
+class ActivityLog : public RunFixture {
 protected:
-    void SetUp() override {
-        SetProgramFolder(home.Path());
-        SetClockOverride(DateTime::FromParts(2005, 3, 1, 21, 30, 5));
-    }
-    void TearDown() override {
-        SetClockOverride(std::nullopt);
-        SetProgramFolder("");
-    }
     std::string Log(const std::string& name = "tidevault.log") { return home.Read("logs/" + name); }
     unsigned Mode(const std::string& name) {
         return static_cast<unsigned>(std::filesystem::status(home.File(name)).permissions());
     }
-
-    TempHome home;
-    TestHost host;
 };
 
 } // namespace
@@ -39,9 +22,8 @@ TEST_F(ActivityLog, WritesOneStampedRecordPerCallPrivatelyAndListsEachLine) {
     EXPECT_EQ(host.statusTexts, std::vector<std::string>{"Searching ..."});
     EXPECT_EQ(host.yields, 1);
     EXPECT_FALSE(FileExists(home.File("logs/tidevault.log")));
-    WriteLog("Backup of Documents finished succesfully!");
-    WriteLog("a\r\nb");
-    WriteLog("   ");
+    for (const char* text : {"Backup of Documents finished succesfully!", "a\r\nb", "   "})
+        WriteLog(text);
     EXPECT_EQ(Log(), kStamp + "Backup of Documents finished succesfully!\r\n" + kStamp +
                          "a\r\nb\r\n" + kStamp + "   \r\n");
     // A multi-line message is one record but a list entry per line; a blank one is not listed.
@@ -62,11 +44,9 @@ TEST_F(ActivityLog, RotatesPastFiveMillionBytesToTheFirstFreeNumberAndTightensOl
     WriteLog("one more"); // exactly five million is not yet past
     EXPECT_FALSE(FileExists(home.File("logs/tidevault.log001")));
     EXPECT_EQ(Log().size(), 5000000u + kStamp.size() + 10);
-
     WriteLog("new");
     EXPECT_EQ(Log("tidevault.log001").size(), 5000000u + kStamp.size() + 10);
     EXPECT_EQ(Log(), kStamp + "new\r\n");
-
     home.Write("logs/tidevault.log", std::string(5000001, 'x'));
     WriteLog("newer");
     EXPECT_EQ(Log("tidevault.log002").size(), 5000001u);
@@ -78,11 +58,9 @@ TEST_F(ActivityLog, RotatesPastFiveMillionBytesToTheFirstFreeNumberAndTightensOl
 }
 
 TEST_F(ActivityLog, WhenAll999NamesAreTakenTheLogKeepsGrowingAndLosesNothing) {
-    for (int n = 1; n <= 999; ++n) {
-        char name[32];
-        std::snprintf(name, sizeof name, "logs/tidevault.log%03d", n);
-        home.Write(name, "old " + std::to_string(n));
-    }
+    for (int n = 1001; n <= 1999; ++n) // "tidevault.log001" and on
+        home.Write("logs/tidevault.log" + std::to_string(n).substr(1),
+                   "old " + std::to_string(n % 1000));
     const std::string big(5000001, 'x');
     home.Write("logs/tidevault.log", big);
     WriteLog("kept");

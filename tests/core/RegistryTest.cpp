@@ -1,13 +1,9 @@
 #include "core/Registry.h"
-#include "platform/ProgramFolder.h"
-#include "support/TempHome.h"
+#include "support/ProgramFolderSetup.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+using SettingsStore = RunFixture;
 
-TEST(SettingsStore, ValuesLiveInTheirSectionAndABlankTextDeletesOne) {
-    TempHome home;
-    SetProgramFolder(home.Path());
+TEST_F(SettingsStore, ValuesLiveInTheirSectionAndABlankTextDeletesOne) {
     EXPECT_EQ(GetRegSetting("Backup", "General Settings", "Language", "english"), "english");
     ASSERT_TRUE(SaveRegSetting("Backup", "General Settings", "HideWindowOnStart", "0"));
     EXPECT_EQ(GetRegSetting("Backup", "General Settings", "hidewindowonstart", "1"), "0");
@@ -15,7 +11,6 @@ TEST(SettingsStore, ValuesLiveInTheirSectionAndABlankTextDeletesOne) {
     struct stat st {};
     ASSERT_EQ(::stat(home.File("settings.ini").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
     SaveRegSetting("Backup", "masks", "imask01", "*.doc");
     SaveRegSetting("Backup", "masks", "emask01", " *.tmp "); // kept with its blanks
     EXPECT_EQ(GetRegSetting("Backup", "masks", "imask01"), "*.doc");
@@ -24,5 +19,4 @@ TEST(SettingsStore, ValuesLiveInTheirSectionAndABlankTextDeletesOne) {
     ASSERT_TRUE(SaveRegSetting("Backup", "General Settings", "HideWindowOnStart", "   "));
     EXPECT_EQ(GetRegSetting("Backup", "General Settings", "HideWindowOnStart", "1"), "1");
     EXPECT_EQ(GetRegSetting("Backup", "masks", "imask01"), "*.doc");
-    SetProgramFolder("");
 }

@@ -1,14 +1,7 @@
 #include "jobs/JobListFile.h"
-#include "core/Globals.h"
-#include "i18n/Catalogue.h"
+#include "jobs/JobChecks.h"
 #include "jobs/JobName.h"
-#include "platform/FileSystem.h"
 #include "support/ProgramFolderSetup.h"
-#include "support/TempHome.h"
-#include "support/TestHost.h"
-
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
 using Jobs = std::vector<std::shared_ptr<clsBackup>>;
@@ -52,19 +45,16 @@ const std::string kByHand = "[Backups]\nDocs\nPhotos\n\n"
                             "IMSK=*.odt\n\n"
                             "[Photos]\nDestination=/b/photos\nStatus=1\nOKLast=202401020304\n";
 
-class JobListSync : public ::testing::Test {
+class JobListSync : public RunFixture {
 protected:
     void SetUp() override {
-        PrepareProgramFolder(home);
+        RunFixture::SetUp();
         SetJobListSaving(JobListSaving::ResultsOnly);
         home.Write("backups.ini", kByHand);
         std::string error;
         ASSERT_TRUE(LoadBackups(error)) << error;
     }
-    void TearDown() override {
-        SetJobListSaving(JobListSaving::Whole);
-        ReleaseProgramFolder();
-    }
+    void TearDown() override { SetJobListSaving(JobListSaving::Whole), RunFixture::TearDown(); }
     // What a run of Docs leaves in memory.
     void DocsRan() {
         gBackups[0]->enumStatus = kStatusFinished;
@@ -74,53 +64,38 @@ protected:
         std::string text = home.Read("backups.ini");
         return text.replace(text.find(from), from.size(), to);
     }
-    TempHome home;
-    TestHost host;
 };
 
 } // namespace
 
 TEST_F(JobListFile, JobsBuiltInMemorySerializeToTheHandWrittenText) {
     const DateTime mar1 = *DateTime::FromParts(2005, 3, 1, 8, 0);
+    // clang-format off
     const auto daily = std::make_shared<clsBackup>(clsBackup{
-        .IncludeMask = "*.doc;*.txt",
-        .ExcludeMask = "*.tmp",
-        .sName = "Daily",
+        .IncludeMask = "*.doc;*.txt", .ExcludeMask = "*.tmp", .sName = "Daily",
         .sDestinationDir = "/backup/daily",
         .Files = {{.sPath = "/home/ann/Docs/", .bForD = 1},
                   {.sPath = "/home/ann/notes, draft.txt", .bForD = 0, .dSize = 5e9},
                   {.sPath = "/dev/ignored", .bForD = 7}}, // neither file nor folder
-        .splitSize = -5,                                  // below 1: no split
-        .archived = true,
-        .enumStatus = 1,
-        .lastOK = *DateTime::FromParts(2005, 3, 1, 21, 30, 41),
-        .Schedule = clsSchedule{.start = mar1,
-                                .enabled = true,
-                                .Data = 64 + 4, // Mon, Fri
+        .splitSize = -5, // below 1: no split
+        .archived = true, .enumStatus = 1, .lastOK = *DateTime::FromParts(2005, 3, 1, 21, 30, 41),
+        .Schedule = clsSchedule{.start = mar1, .enabled = true, .Data = 64 + 4 /* Mon, Fri */,
                                 .Tip = kScheduleDaily,
                                 .StartHour = *DateTime::FromParts(1899, 12, 30, 21, 30)}});
     const auto remote = std::make_shared<clsBackup>(clsBackup{
-        .sName = "Remote",
-        .bZipped = true,
-        .sDestinationDir = "/backups",
-        .bIncremental = true,
+        .sName = "Remote", .bZipped = true, .sDestinationDir = "/backups", .bIncremental = true,
         .Files = {{.sPath = "/etc/hosts", .bForD = 0}, {.sPath = "/srv/www", .bForD = 1}},
-        .objDestination = clsTidevault{.hostname = "ftp.example.org",
-                                       .port = 21,
-                                       .username = "ann",
-                                       .password = "abc",
-                                       .bPassiveMode = true},
-        .splitSize = 650000,
-        .destFTP = true,
+        .objDestination = clsTidevault{.hostname = "ftp.example.org", .port = 21,
+                                       .username = "ann", .password = "abc", .bPassiveMode = true},
+        .splitSize = 650000, .destFTP = true,
         .Schedule = clsSchedule{.start = mar1, .enabled = true, .Data = 30, .Tip = kScheduleHourly},
-        .password = "abc",
-        .Protected = true});
+        .password = "abc", .Protected = true});
+    // clang-format on
     EXPECT_EQ(SerializeBackups({daily, remote}), kTwoJobs);
 }
 
-// The writer is pinned above; reading the same text and writing it again
-// gives it back, so every field the writer writes is read into its place.
-TEST_F(JobListFile, ReadingTheTextBackGivesEveryFieldBack) {
+// Read back and written again the text is the same: every written field is read into place.
+TEST_F(JobListFile, ReadingTheTextBackGivesEveryFieldAndAnyPasswordBack) {
     std::string lfOnly = kTwoJobs;
     std::erase(lfOnly, '\r');
     for (const std::string& text : {kTwoJobs, lfOnly}) {
@@ -128,17 +103,12 @@ TEST_F(JobListFile, ReadingTheTextBackGivesEveryFieldBack) {
         ASSERT_EQ(jobs.size(), 2u);
         EXPECT_EQ(SerializeBackups(jobs), kTwoJobs);
         EXPECT_TRUE(jobs[0]->Schedule->enabled);
-        EXPECT_EQ(jobs[0]->Files[1].sPath, "/home/ann/notes, draft.txt");
         EXPECT_EQ(jobs[0]->Files[1].Index, 1);
         EXPECT_EQ(jobs[1]->objDestination->password, "abc");
         EXPECT_EQ(jobs[1]->password, "abc");
     }
-    ASSERT_TRUE(SaveBackups(Ini(), Load(kTwoJobs)));
-    EXPECT_EQ(home.Read("backups.ini"), kTwoJobs);
-}
-
-TEST_F(JobListFile, AnyPasswordComesBackWholeAndCodesOutsideAByteAreRefused) {
-    // Longer than the 22-byte key, not ASCII, with blanks, commas and "=".
+    // Any password comes back whole: longer than the 22-byte key, not ASCII, with
+    // blanks, commas and "="; codes outside a byte are refused.
     const std::string secret = "pässwörd with blanks, commas = and more than twenty-two bytes";
     std::string decoded;
     ASSERT_TRUE(DecodeCharCodes(EncodeCharCodes(TransformPassword(secret)), decoded));
@@ -148,9 +118,7 @@ TEST_F(JobListFile, AnyPasswordComesBackWholeAndCodesOutsideAByteAreRefused) {
 
 TEST_F(JobListFile, SaveKeepsThePreviousFileAsBakWithPrivateModes) {
     home.Write("backups.ini.bak", "stale");
-    Jobs jobs = Load(kTwoJobs);
-    jobs.pop_back();
-    ASSERT_TRUE(SaveBackups(Ini(), jobs));
+    ASSERT_TRUE(SaveBackups(Ini(), {Load(kTwoJobs).front()}));
     EXPECT_EQ(home.Read("backups.ini.bak"), kTwoJobs);
     EXPECT_EQ(home.Read("backups.ini").find("Remote"), std::string::npos);
     for (const char* name : {"backups.ini", "backups.ini.bak"}) {
@@ -186,23 +154,21 @@ TEST_F(JobListFile, LenientValuesLoadTheWayTheyAlwaysHave) {
 }
 
 TEST_F(JobListFile, ADamagedValueOrANameTheListCannotHoldStopsTheLoadAndNamesIt) {
-    const struct {
-        std::string text;
-        const char* named;
-    } cases[] = {
+    // clang-format off
+    const struct { std::string text; const char* named; } cases[] = {
         {Section("J", "Split=lots\n"), "Split=lots"},
         {Section("J", "Split=12abc\n"), "Split=12abc"},
         {Section("J", "OKLast=200502291200\n"), "OKLast"},
+        {Section("J", "OKLast=yesterday\n"), "OKLast"},
         {Section("J", "Hostname=ftp.example.org\n"), "Hostname"},
         {Section("J", "Schedule=2,2005x3010800,068,2130\n"), "Schedule"},
         {Section("J", "Schedule=2,200513010800,068,2130\n"), "Schedule"},
         {Section("J", "Schedule=2,200503010800,068\n"), "Schedule"},
-        {Section("J", "OKLast=yesterday\n"), "OKLast"},
         {Section("J", "Protected=1,2,x\n"), "Protected"},
         {"[Backups]\nA\nB\n[A]\nSplit=0\n[B]\nSplit=\n", "[B]"},
         {"[Backups]\nbackups\n", "Backup \"backups\" in the job list: A backup cannot be named"},
-        {"[Backups]\nDaily\nDAILY\n", "\"DAILY\" in the job list: Backup name already exists!"},
-    };
+        {"[Backups]\nDaily\nDAILY\n", "\"DAILY\" in the job list: Backup name already exists!"}};
+    // clang-format on
     for (const auto& c : cases) {
         home.Write("backups.ini", c.text);
         Jobs jobs;
@@ -215,21 +181,18 @@ TEST_F(JobListFile, ADamagedValueOrANameTheListCannotHoldStopsTheLoadAndNamesIt)
 }
 
 TEST(JobNames, TheValidatorNamesWhyTheListCannotHoldAName) {
+    // clang-format off
     const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"", {"Daily", "Photos 2024 (all), 50% ü", "Backups2", "Da;ly", std::string(200, 'x')}},
         {"strMsgNameTooLong", {std::string(kMaxJobNameBytes + 1, 'x')}},
-        // Also "---" once the editor has removed its hyphens.
-        {"strMsgNameEmpty", {""}},
-        {"strMsgNameReserved", {"Backups", "bAcKuPs"}},
-        {"strMsgNameBlanks", {" Daily", "Daily\t"}},
-        {"strMsgNameSemicolon", {";Daily"}},
-        {"strMsgNameBrackets", {"[Daily", "Da]ly"}},
-        {"strMsgNameSlash", {"home/ann"}},
-        {"strMsgNameControl", {"Da\x01ly"}}};
-    for (const auto& [problem, names] : cases) {
+        {"strMsgNameEmpty", {""}}, // also "---" once the editor has removed its hyphens
+        {"strMsgNameReserved", {"Backups", "bAcKuPs"}}, {"strMsgNameBlanks", {" Daily", "Daily\t"}},
+        {"strMsgNameSemicolon", {";Daily"}}, {"strMsgNameBrackets", {"[Daily", "Da]ly"}},
+        {"strMsgNameSlash", {"home/ann"}}, {"strMsgNameControl", {"Da\x01ly"}}};
+    // clang-format on
+    for (const auto& [problem, names] : cases)
         for (const std::string& name : names)
             EXPECT_EQ(JobNameProblem(name), problem) << name;
-    }
 }
 
 TEST_F(JobListSync, ARunWritesBackOnlyItsResultsIntoTheFileAsItIsNow) {
@@ -248,16 +211,14 @@ TEST_F(JobListSync, ARunWritesBackOnlyItsResultsIntoTheFileAsItIsNow) {
     home.Write("backups.ini.bak", "untouched");
     ASSERT_TRUE(SaveBackups());
     EXPECT_EQ(home.Read("backups.ini.bak"), "untouched");
-
     // The job has left the file meanwhile: its next result is reported, not
     // written anywhere.
     home.Write("backups.ini", "[Backups]\nPhotos\n[Photos]\nStatus=1\n");
     gBackups[0]->enumStatus = kStatusFailed;
     EXPECT_TRUE(SaveBackups());
     EXPECT_EQ(home.Read("backups.ini"), "[Backups]\nPhotos\n[Photos]\nStatus=1\n");
-    ASSERT_EQ(host.activity.size(), 1u);
-    EXPECT_TRUE(
-        host.activity[0].ends_with("The result of Docs could not be written to the job list!"));
+    EXPECT_EQ(host.activity.size(), 1u);
+    EXPECT_TRUE(host.Logged("The result of Docs could not be written to the job list!"));
 }
 
 TEST_F(JobListSync, AChangedFileIsLoadedOnceAndADamagedOneLeftAsItIs) {
@@ -267,7 +228,6 @@ TEST_F(JobListSync, AChangedFileIsLoadedOnceAndADamagedOneLeftAsItIs) {
     DocsRan();
     ASSERT_TRUE(SaveBackups());
     EXPECT_EQ(ReloadBackupsIfChanged(error), JobListReload::Unchanged);
-
     const std::string damaged = Edited("Photos\n", "Photos\nhome/ann\n");
     home.Write("backups.ini", damaged);
     EXPECT_EQ(ReloadBackupsIfChanged(error), JobListReload::Damaged);
@@ -275,7 +235,6 @@ TEST_F(JobListSync, AChangedFileIsLoadedOnceAndADamagedOneLeftAsItIs) {
     EXPECT_EQ(gBackups.size(), 2u);
     EXPECT_EQ(ReloadBackupsIfChanged(error), JobListReload::Unchanged);
     EXPECT_EQ(home.Read("backups.ini"), damaged);
-
     // An edit just before a save (the run saw none of it) is still loaded after.
     home.Write("backups.ini", "[Backups]\nDocs\nMusic\n[Docs]\n[Music]\nStatus=3\n");
     gBackups[0]->enumStatus = kStatusAborted;
@@ -284,4 +243,36 @@ TEST_F(JobListSync, AChangedFileIsLoadedOnceAndADamagedOneLeftAsItIs) {
     ASSERT_EQ(gBackups.size(), 2u);
     EXPECT_EQ(gBackups[0]->enumStatus, kStatusAborted);
     EXPECT_EQ(gBackups[1]->enumStatus, kStatusAborted);
+}
+
+TEST(DestinationInsideSource, ComparesWholeComponentsOfResolvedPaths) {
+    TempHome real;
+    real.Write("src/x", "x");
+    ASSERT_EQ(::symlink(real.File("src").c_str(), real.File("link").c_str()), 0);
+    const auto resolve = [&](std::string path) {
+        return path[0] == '@' ? real.Path() + path.substr(1) : path;
+    };
+    // Source ("f:" marks a single file), destination, inside; "@" is a real
+    // temporary folder holding a link "link" -> "src".
+    // clang-format off
+    const struct { const char *source, *destination; bool inside; } pairs[] = {
+        {"/data/docs", "/data/docs/backups", true}, {"/data/docs", "/data/docs", true},
+        {"/data/docs", "/data/docs/", true}, {"/data/docs", "/data/docs2", false},
+        {"/data/docs", "/data/other/../docsx", false}, {"/data/docs", "/data/docs/../other", false},
+        {"/", "/anywhere", true}, {"f:/data/docs", "/data/docs/backups", false},
+        {"@/src", "@/link/backups", true}, {"@/link", "@/src/backups", true},
+        {"@/src", "@/srcx", false}};
+    // clang-format on
+    for (const auto& p : pairs) {
+        SCOPED_TRACE(std::string(p.source) + " <- " + p.destination);
+        const bool file = std::string(p.source).rfind("f:", 0) == 0;
+        const std::string source = resolve(file ? std::string(p.source).substr(2) : p.source);
+        clsBackup job;
+        job.AddFile({.sPath = "/elsewhere", .bForD = 1});
+        job.AddFile({.sPath = source, .bForD = file ? 0 : 1});
+        job.sDestinationDir = resolve(p.destination);
+        EXPECT_EQ(DestinationInsideSource(job), p.inside ? source : "");
+        job.destFTP = true;
+        EXPECT_EQ(DestinationInsideSource(job), "");
+    }
 }

@@ -1,10 +1,7 @@
 #include "jobs/Scheduler.h"
-#include "core/Globals.h"
 #include "support/ProgramFolderSetup.h"
-#include "support/TestHost.h"
 
 #include <cstdio>
-#include <gtest/gtest.h>
 
 namespace {
 DateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
@@ -18,8 +15,7 @@ DateTime In2005(const char* text) {
     return At(2005, mo, d, h, mi, s);
 }
 
-// `hhmm`: the time of day of kinds 2 to 4.
-// Kind 0: no schedule at all.
+// `hhmm`: the time of day of kinds 2 to 4; kind 0: no schedule at all.
 clsBackup JobWith(std::uint8_t kind, std::uint8_t data, DateTime start, int hhmm = 0) {
     clsBackup job;
     if (kind == 0)
@@ -30,13 +26,9 @@ clsBackup JobWith(std::uint8_t kind, std::uint8_t data, DateTime start, int hhmm
     return job;
 }
 
-class SchedulerTicks : public ::testing::Test {
+class SchedulerTicks : public RunFixture {
 protected:
-    void SetUp() override {
-        PrepareProgramFolder(home);
-        gBlockSchedule = true;
-    }
-    void TearDown() override { ReleaseProgramFolder(); }
+    void SetUp() override { RunFixture::SetUp(), gBlockSchedule = true; }
     std::shared_ptr<clsBackup> Add(const std::string& name, clsBackup job) {
         job.sName = name;
         gBackups.push_back(std::make_shared<clsBackup>(std::move(job)));
@@ -46,32 +38,22 @@ protected:
         SetClockOverride(now);
         return SchedulerTick(run);
     }
-    int Logged(const std::string& text) const {
-        return static_cast<int>(
-            std::count_if(host.activity.begin(), host.activity.end(), [&](const std::string& line) {
-                return line.find(text) != std::string::npos;
-            }));
+    long Logged(const std::string& text) const {
+        return std::ranges::count_if(host.activity,
+                                     [&](auto& l) { return l.find(text) != l.npos; });
     }
-    TempHome home;
-    TestHost host;
     std::vector<std::string> ran;
-    std::function<void(const std::string&)> run = [this](const std::string& n) {
-        ran.push_back(n);
-    };
+    std::function<void(const std::string&)> run = [this](auto& n) { ran.push_back(n); };
 };
 
 } // namespace
 
 TEST(Schedules, NextStartAndTheColumnTextsForEachKind) {
     LoadMessageCatalogue("");
-    const struct {
-        std::uint8_t kind, data;
-        const char* start;
-        int hhmm; // time of day of kinds 2 to 4
-        const char* now;
-        const char* text;
-        const char* next; // empty: left as it was
-    } cases[] = {
+    // `hhmm`: time of day of kinds 2 to 4; `next` empty: left as it was.
+    // clang-format off
+    const struct { std::uint8_t kind, data; const char* start; int hhmm;
+                   const char *now, *text, *next; } cases[] = {
         // Hourly takes the next hour's minute, across midnight and month end;
         // the tomorrow form compares days of the month.
         {1, 30, "03-01 08:00", 0, "03-07 10:29", "Today at11:30", "03-07 11:30"},
@@ -99,8 +81,8 @@ TEST(Schedules, NextStartAndTheColumnTextsForEachKind) {
         {4, 0, "03-10 14:00", 1400, "03-10 14:00", "Thursday, Mar 10 at 14:00", "03-10 14:00"},
         {4, 0, "03-10 14:00", 1400, "03-11 09:00", "Not scheduled", ""},
         {0, 0, "03-01 08:00", 0, "03-07 09:00", "Not scheduled", ""},
-        {9, 5, "03-01 08:00", 0, "03-07 09:00", "", ""},
-    };
+        {9, 5, "03-01 08:00", 0, "03-07 09:00", "", ""}};
+    // clang-format on
     const DateTime before = At(2001, 1, 1, 0, 0);
     for (const auto& c : cases) {
         clsBackup job = JobWith(c.kind, c.data, In2005(c.start), c.hhmm);

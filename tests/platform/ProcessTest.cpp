@@ -9,21 +9,18 @@
 using Args = std::vector<std::string>;
 
 TEST(CommandLineSplit, FollowsTheWindowsRuntimeRules) {
+    // clang-format off
     const std::pair<const char*, Args> cases[] = {
         // Blanks and tabs separate, runs of them count once.
-        {"tool  a\tb \t c", {"tool", "a", "b", "c"}},
+        {"tool  a\tb \t c", {"tool", "a", "b", "c"}}, {"", {}}, {" \t ", {}},
         {"   lead and trail   ", {"lead", "and", "trail"}},
-        {"", {}},
-        {" \t ", {}},
         // Quotes group blanks and are removed; an unclosed one runs to the end of the line.
         {R"(bfish /i:"/home/ann/My Docs/a b.ue" /o:"/x y/z")",
          {"bfish", "/i:/home/ann/My Docs/a b.ue", "/o:/x y/z"}},
         {R"(a"b c"d e)", {"ab cd", "e"}},
         {R"(x "open to the end)", {"x", "open to the end"}},
         // Empty quoted arguments are kept.
-        {R"(tool "" next)", {"tool", "", "next"}},
-        {R"("")", {""}},
-        {R"(tool "")", {"tool", ""}},
+        {R"(tool "" next)", {"tool", "", "next"}}, {R"("")", {""}}, {R"(tool "")", {"tool", ""}},
         // Backslashes not before a quote are taken as they stand.
         {R"(a\b c\\d e\\\)", {R"(a\b)", R"(c\\d)", R"(e\\\)"}},
         // 2n backslashes and a quote: n backslashes, the quote groups.
@@ -34,11 +31,12 @@ TEST(CommandLineSplit, FollowsTheWindowsRuntimeRules) {
         {R"("a\\\" b" c)", {R"(a\" b)", "c"}},
         // A doubled quote inside a quoted run is a literal quote.
         {R"("say ""hi""" x)", {R"(say "hi")", "x"}}};
+    // clang-format on
     for (const auto& [line, args] : cases)
         EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
 
-TEST(ChildProcessRun, ArgumentsArriveWholeAndTheExitCodeComesBack) {
+TEST(ChildProcessRun, ArgumentsArriveWholeTheExitCodeComesBackAndNoProgramNoStart) {
     TempHome home;
     ChildProcess child = RunProcess("/bin/sh -c \"printf '%s|' \\\"$@\\\" > '" + home.File("out") +
                                     "'; exit 7\" sh \"two words\" plain \"\" \"q\\\"uote\"");
@@ -46,13 +44,15 @@ TEST(ChildProcessRun, ArgumentsArriveWholeAndTheExitCodeComesBack) {
     child.Wait();
     EXPECT_EQ(child.ExitCode(), 7);
     EXPECT_EQ(home.Read("out"), "two words|plain||q\"uote|");
-
     // Without input given, standard input is /dev/null: "read" returns at once.
     child = RunProcess("/bin/sh -c \"read line; exit 3\"");
     while (IsProcessRunning(child))
         ::usleep(1000);
     EXPECT_EQ(child.ExitCode(), 3);
     EXPECT_EQ(child.Pid(), -1);
+    // A missing or empty program does not start.
+    for (const char* line : {"/nonexistent/tool /q", "tidevault-no-such-tool", "", "\"\" x"})
+        EXPECT_FALSE(RunProcess(line).IsStarted()) << line;
 }
 
 TEST(ChildProcessRun, TheChildReadsItsInputWholeAndThenItsEnd) {
@@ -73,11 +73,6 @@ TEST(ChildProcessRun, TheChildReadsItsInputWholeAndThenItsEnd) {
     EXPECT_FALSE(RunProcess("/bin/true", full + "z").IsStarted());
 }
 
-TEST(ChildProcessRun, MissingOrEmptyProgramDoesNotStart) {
-    for (const char* line : {"/nonexistent/tool /q", "tidevault-no-such-tool", "", "\"\" x"})
-        EXPECT_FALSE(RunProcess(line).IsStarted()) << line;
-}
-
 TEST(ChildProcessRun, AChildStillRunningIsKilledAndReapedWithItsOwner) {
     pid_t pid = -1;
     {
@@ -92,7 +87,6 @@ TEST(ChildProcessRun, AChildStillRunningIsKilledAndReapedWithItsOwner) {
     }
     // Reaped, not a zombie: the id is gone.
     EXPECT_TRUE(::kill(pid, 0) != 0 && errno == ESRCH);
-
     ChildProcess killed = RunProcess("sleep 30");
     killed.Kill();
     EXPECT_FALSE(killed.IsRunning());

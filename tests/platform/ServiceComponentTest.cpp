@@ -26,14 +26,11 @@ TEST(ServiceUnitText, StartsTheDesktopProgramOfTheFolderWithItsHomeQuotedForSyst
 }
 
 TEST_F(ServiceUnit, InstallWritesReloadsEnablesAndStopsAtTheFirstFailure) {
-    const struct {
-        const char* failOn;   // systemctl call that fails
-        const char* inTheWay; // a file where a folder belongs, or a folder ("/") at the unit
-        const char* pathVar;  // PATH instead of the stand-in's folder
-        int number;
-        const char* description; // its start
-        const char* calls;
-    } cases[] = {
+    // The systemctl call that fails; a file where a folder belongs, or a folder ("/") at
+    // the unit; PATH instead of the stand-in's folder; the error, its text's start; the calls.
+    // clang-format off
+    const struct { const char *failOn, *inTheWay, *pathVar; int number;
+                   const char *description, *calls; } cases[] = {
         {"", nullptr, nullptr, 0, "", "--user daemon-reload; --user enable Tidevault.service; "},
         {"enable", nullptr, nullptr, 3, "systemctl --user enable Tidevault.service: failed",
          "--user daemon-reload; --user enable Tidevault.service; "},
@@ -41,9 +38,9 @@ TEST_F(ServiceUnit, InstallWritesReloadsEnablesAndStopsAtTheFirstFailure) {
          "--user daemon-reload; "},
         {"", "home/.config/systemd", nullptr, ENOTDIR, "Cannot create", ""},
         {"", "home/.config/systemd/user/Tidevault.service/", nullptr, EISDIR, "Cannot write", ""},
-        {"", nullptr, "/nonexistent", -1, "systemctl --user daemon-reload: systemctl could not",
-         ""},
-    };
+        {"", nullptr, "/nonexistent", -1,
+         "systemctl --user daemon-reload: systemctl could not", ""}};
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);
         std::filesystem::remove_all(fake.File("home"));

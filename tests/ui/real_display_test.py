@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Starts tidevault on a real X server (Xvfb) and waits for its main window.
-
-usage: real_display_test.py BUILD_DIR
-Fails when Xvfb is missing and CI is set; skips (exit 77) otherwise.
-"""
+"""usage: real_display_test.py BUILD_DIR -- starts tidevault on Xvfb and waits for its main
+window. Fails when Xvfb is missing and CI is set; skips (exit 77) otherwise."""
 import os, shutil, signal, subprocess, sys, tempfile, time
 
 build = sys.argv[1]
@@ -19,8 +16,8 @@ os.close(write_end)
 display = ":" + os.read(read_end, 16).decode().strip()
 home = tempfile.mkdtemp(prefix="tidevault-x11-")
 env = dict(os.environ, DISPLAY=display, TIDEVAULT_HOME=home, QT_QPA_PLATFORM="xcb", LC_ALL="C")
-env.pop("INVOCATION_ID", None)
-env.pop("NOTIFY_SOCKET", None)
+for name in ("INVOCATION_ID", "NOTIFY_SOCKET"):
+    env.pop(name, None)
 shutil.copytree(os.path.join(build, "Languages"), os.path.join(home, "Languages"))
 program = subprocess.Popen([os.path.join(build, "tidevault")], env=env)
 found = ""
@@ -28,11 +25,8 @@ try:
     for _ in range(200):  # up to 20 s on a busy machine
         tree = subprocess.run(["xwininfo", "-root", "-tree"], env=env, capture_output=True,
                               text=True).stdout
-        lines = [l for l in tree.splitlines() if '"Tidevault-ver' in l]
-        if lines:
-            found = lines[0].strip()
-            break
-        if program.poll() is not None:
+        found = next((l.strip() for l in tree.splitlines() if '"Tidevault-ver' in l), "")
+        if found or program.poll() is not None:
             break
         time.sleep(0.1)
 finally:
@@ -46,6 +40,5 @@ finally:
     xvfb.wait()
     shutil.rmtree(home, ignore_errors=True)
 if not found:
-    print("no main window appeared on", display, "; exit status", program.returncode)
-    sys.exit(1)
+    sys.exit(f"no main window appeared on {display}; exit status {program.returncode}")
 print("main window:", found)
