@@ -1,4 +1,3 @@
-#include "ftp/FtpServers.h"
 #include "ftp/FtpTestSupport.h"
 
 #include <unistd.h>
@@ -32,19 +31,19 @@ TEST_P(FtpRealServer, WorksThroughAWholeSession) {
     clsFTPConnection wrong, ftp, anonymous;
     EXPECT_EQ(Do(wrong, server->Port(), blobs, "login alice not the password|state"), "0|3");
     const std::string in = "/new  folder/";
+    std::string ops = "login alice s3cret pw|pwd|mkd //new  folder|mkd /new  folder|list";
+    for (const char* verb : {"|put ", "|get "})
+        for (const char* name : {"empty.bin", "name with  blanks.txt", "big.bin"})
+            ops += verb + in + name;
     EXPECT_EQ(Do(ftp, server->Port(), blobs,
-                 "login alice s3cret pw|pwd|mkd //new  folder|mkd /new  folder|list|put " + in +
-                     "empty.bin|put " + in + "name with  blanks.txt|put " + in + "big.bin|get " +
-                     in + "empty.bin|get " + in + "name with  blanks.txt|get " + in +
-                     "big.bin|get /missing.bin|code|cwd " + in + "|pwd|list|cwd /missing|rmd " +
-                     in),
+                 ops + "|get /missing.bin|code|cwd " + in + "|pwd|list|cwd /missing|rmd " + in),
               "1|/|1 /new  folder|0 /new  folder|annual report.pdf,new  folder/,sparse.img|1|1|1|1 "
               "empty.bin|1 name with  blanks.txt|1 big.bin|0 -|550|1|/new  folder|big.bin,"
               "empty.bin,name with  blanks.txt|0|0");
-    for (const auto& [name, content] : blobs)
+    for (const auto& [name, content] : blobs) {
         EXPECT_TRUE(name == "pdf" || served.Read("new  folder/" + name) == content) << name;
-    for (const auto& blob : blobs)
-        ::unlink(served.File("new  folder/" + blob.first).c_str());
+        ::unlink(served.File("new  folder/" + name).c_str());
+    }
     // Emptied, the folder goes.
     EXPECT_EQ(Do(ftp, server->Port(), blobs,
                  "cwd /|rmd /new  folder|ren /missing>/x|code|ren //annual report.pdf>/kept "
@@ -57,13 +56,13 @@ TEST_P(FtpRealServer, WorksThroughAWholeSession) {
 }
 
 // The one test that uses the fixed local port 14135, so parallel test
-// processes never compete for it.
+// processes never compete for it. Whoever reaches the port before the
+// server is turned away.
 TEST_F(FtpActiveMode, ListsOnlyWhatTheServerItselfSends) {
     const std::string sub = "@send drwxr-xr-x 2 a b 4096 Mar 1 12:00 sub\r\n;@eof;226 Done";
     const std::string forged = "@send -r-- 1 a b 1 Mar 1 12:00 forged\r\n;@eof;";
     const std::string port = "PORT 127,0,0,1,55,55=";
     const std::string list = port + "200 PORT command successful|LIST=";
-    // Whoever reaches the port before the server is turned away.
     for (const auto& [script, entries] : std::vector<std::pair<std::string, std::string>>{
              {list + "150 Go;@connect 127.0.0.2;" + forged + "@connect 127.0.0.1;" + sub, "sub/"},
              {list + "150 Go;@connect 127.0.0.2;" + sub, "none"},
@@ -85,10 +84,10 @@ TEST_F(FtpActiveMode, ListsOnlyWhatTheServerItselfSends) {
     EXPECT_EQ(host.boxes[0].text, "Port command failed!");
     EXPECT_EQ(host.boxes[0].icon, MsgIcon::Critical);
 
+    TempHome served;
+    served.Write("listed by port.txt", "x");
+    served.Write("sub/x", "x");
     for (const ServerKind kind : {ServerKind::Pyftpdlib, ServerKind::PureFtpd}) {
-        TempHome served;
-        served.Write("listed by port.txt", "x");
-        served.Write("sub/x", "x");
         const auto server = StartServer(kind, {served.Path(), "alice", "pw"});
         if (server->Port() == 0) {
             EXPECT_TRUE(server->Why().rfind("MISSING", 0) == 0 && !std::getenv("CI"))

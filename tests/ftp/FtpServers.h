@@ -1,23 +1,28 @@
 #pragma once
+#include "support/TempHome.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
+
+using Strings = std::vector<std::string>;
+using Blobs = std::map<std::string, std::string>;
 
 // A Python helper of tests/ftp serving on a loopback port while the object
-// lives. It prints "READY <port> <process group>", or why it cannot run, and
-// is stopped with its whole process group.
+// lives. It prints "READY <port> <process group>", or why it cannot run
+// ("MISSING ..." when it cannot run on this machine at all), and is stopped
+// with its whole process group.
 class ServerScript {
 public:
-    // `arguments` follow the script's name; they are quoted by the caller.
-    explicit ServerScript(const std::string& arguments);
+    explicit ServerScript(const std::string& arguments); // quoted by the caller
     ~ServerScript();
     ServerScript(const ServerScript&) = delete;
     ServerScript& operator=(const ServerScript&) = delete;
 
     int Port() const { return port_; }
-    // The first line, when it was not READY: "MISSING ..." for a server
-    // that cannot run on this machine at all.
     const std::string& Why() const { return why_; }
     FILE* Output() const { return pipe_; }
 
@@ -28,11 +33,11 @@ private:
     std::string why_;
 };
 
-// Real FTP servers for the tests (ftp_server.py), each serving one folder.
+// Real FTP servers (ftp_server.py), each serving one folder.
 enum class ServerKind { Pyftpdlib, PureFtpd };
 
 struct ServerOptions {
-    std::string root; // the served folder
+    std::string root;
     std::string user = "alice";
     std::string password = "s3cret pw";
     bool anonymous = false; // pyftpdlib: the anonymous user may read too
@@ -51,3 +56,27 @@ std::unique_ptr<ServerScript> StartServer(ServerKind kind, const ServerOptions& 
             GTEST_SKIP() << server->Why();                                                         \
         ASSERT_NE(server->Port(), 0) << server->Why();                                             \
     } while (false)
+
+// The scripted server of fake_ftp_server.py (its script language is described
+// there), serving one session while the object lives. Blobs named in the
+// script are its files to send.
+class FakeFtpServer {
+public:
+    // Port 0: any free port; Port() is 0 when the server did not start.
+    explicit FakeFtpServer(const std::string& script, Blobs blobs = {}, int port = 0);
+
+    int Port() const { return server_->Port(); }
+    const ::Blobs& Blobs() const { return blobs_; }
+    bool Signalled() const; // the script has reached a @signal
+    std::string Uploaded() const;
+    // Once the client has hung up: how the session strayed from the script.
+    Strings Problems();
+
+private:
+    TempHome folder_;
+    ::Blobs blobs_;
+    std::unique_ptr<ServerScript> server_;
+};
+
+// A loopback port with nothing listening on it (bound once, then released).
+int ClosedLoopbackPort();

@@ -25,9 +25,7 @@ TEST_F(FtpSocket, ResolvesNamesConnectsToTheHighestPortAndFailsConnectsItCannotM
     EXPECT_EQ(socket.State, 1);
     EXPECT_FALSE(socket.IsOpen());
     clsFTPConnection ftp;
-    ftp.SetupConnection("127.0.0.1", ClosedLoopbackPort(), "alice", "pw", true);
-    EXPECT_FALSE(ftp.EstablishConnection());
-    EXPECT_EQ(ftp.connectionState(), clsFTPConnection::kDisconnected);
+    EXPECT_EQ(Do(ftp, ClosedLoopbackPort(), {}, "login|state"), "0|1");
 
     FakeFtpServer server("HELLO", {}, 65535);
     if (server.Port() == 0)
@@ -62,10 +60,13 @@ TEST_F(FtpSocket, AnAbortEndsAConnectThatHangs) {
     ::close(listener);
 }
 
+// A peer that never falls silent is cut off after a while.
 TEST_F(FtpSocket, CollectsDataUntilSilenceOrTheEndLogsItPrintableAndSurvivesTheHangUp) {
     FakeFtpServer server("=@raw one\x1b[2J\r\n;@pause 100;@raw two\r\nthree;@close");
-    clsFTPSocket data;
-    ASSERT_TRUE(data.SimpleConnect("127.0.0.1", server.Port()));
+    FakeFtpServer trickling("=@trickle 220-");
+    clsFTPSocket data, endless;
+    ASSERT_TRUE(data.SimpleConnect("127.0.0.1", server.Port()) &&
+                endless.SimpleConnect("127.0.0.1", trickling.Port()));
     std::string text;
     data.Getanswer(text);
     EXPECT_EQ(text, "one\x1b[2J\r\ntwo\r\nthree");
@@ -79,14 +80,7 @@ TEST_F(FtpSocket, CollectsDataUntilSilenceOrTheEndLogsItPrintableAndSurvivesTheH
         refused = !data.sendBinaryData(std::string(1 << 20, 'x'));
     EXPECT_TRUE(refused);
     EXPECT_FALSE(data.sendData("NOOP"));
-}
-
-TEST_F(FtpSocket, CutsOffAPeerThatNeverFallsSilent) {
-    FakeFtpServer server("=@trickle 220-");
-    clsFTPSocket data;
-    ASSERT_TRUE(data.SimpleConnect("127.0.0.1", server.Port()));
-    std::string text;
-    EXPECT_LT(MillisecondsTaken([&] { data.Getanswer(text, true); }), 20000);
+    EXPECT_LT(MillisecondsTaken([&] { endless.Getanswer(text, true); }), 20000);
     EXPECT_FALSE(text.empty());
 }
 

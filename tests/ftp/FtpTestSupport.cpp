@@ -42,11 +42,13 @@ std::string BlobOf(const Blobs& blobs, const std::string& bytes) {
 
 std::string Listed(clsFTPConnection& ftp) {
     const std::optional<std::vector<clsFTPFile>> files = ftp.GetFileList();
+    if (!files)
+        return "none";
     Strings names;
-    for (const clsFTPFile& f : files.value_or(std::vector<clsFTPFile>{}))
+    for (const clsFTPFile& f : *files)
         names.push_back(f.strName + (f.bDir ? "/" : ""));
     std::sort(names.begin(), names.end());
-    std::string text = files ? "" : "none";
+    std::string text;
     for (std::size_t i = 0; i < names.size(); ++i)
         text += (i > 0 ? "," : "") + names[i];
     return text;

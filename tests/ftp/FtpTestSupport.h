@@ -1,5 +1,5 @@
 #pragma once
-#include "ftp/FakeFtpServer.h"
+#include "ftp/FtpServers.h"
 #include "ftp/clsFTPConnection.h"
 #include "support/TempHome.h"
 #include "support/TestHost.h"
@@ -7,8 +7,8 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
-// A fresh program folder (the activity log lands there), the English
-// catalogue and a recording host for every FTP test.
+// A fresh program folder (for the activity log), the English catalogue and
+// a recording host.
 class FtpTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -19,19 +19,14 @@ protected:
     long Count(const std::string& line) const;
     bool Logged(const std::string& line) const { return Count(line) > 0; }
 
-    // Client operations written as text, separated by "|"; their outcomes
-    // the same way:
-    //   login|active [USER PASSWORD]  EstablishConnection, passive or active,
-    //                      as USER (default alice, password pw; "-" anonymous)
-    //   get NAME[>PATH]    GetFile into PATH (default home/got): its result and
-    //                      what is there: the blob it equals, "other", "device", "-"
-    //   local BLOB         writes the blob to home/got; no outcome
-    //   put DIR/BLOB       StoreFile of the blob (written to home/BLOB) into DIR
-    //   list               the entries, sorted, "name" or "name/", ","; or "none"
-    //   cwd|mkd|rmd PATH   the result (mkd: and the folded path)
-    //   ren FROM>TO        Rename: its result
-    //   pwd, code, state   GetRootDir, LastReplyCode, connectionState
-    //   uploaded           the blob the fake server received, "other" or "-"
+    // Client operations, "|" between, and their outcomes the same way:
+    //   login|active [USER PW]  connect passive/active (default alice pw; "-" anonymous)
+    //   get NAME[>PATH]  result and what PATH (default home/got) holds: a blob's
+    //                    name, "other", "device" or "-"
+    //   local BLOB       writes the blob to home/got; put DIR/BLOB uploads it
+    //   list             sorted entries, "name" or "name/", ","; or "none"
+    //   cwd|mkd|rmd PATH, ren FROM>TO: results (mkd: and the folded path)
+    //   pwd, code, state, uploaded (the blob the fake received, "other", "-")
     std::string Do(clsFTPConnection& ftp, int port, const Blobs& blobs, const std::string& ops,
                    FakeFtpServer* fake = nullptr);
     std::string Do(clsFTPConnection& ftp, FakeFtpServer& fake, const std::string& ops) {
@@ -42,16 +37,14 @@ protected:
     TestHost host;
 };
 
-// Every byte value, line ends and NULs among them: a transfer must not touch
-// a single one.
+// Every byte value, line ends and NULs among them.
 std::string BinaryContent(std::size_t size);
 
 // A server that greets and accepts alice's login, as the start of a script.
 inline const std::string kLogin =
     "=220 fake server ready|USER alice=331 Password required for alice|pass pw=230 Logged in|";
 
-// Wall time of a call, only ever compared with generous bounds that catch
-// hangs, never with the client's exact waits.
+// Wall time of a call, only compared with generous bounds that catch hangs.
 template <typename F> long long MillisecondsTaken(F&& call) {
     const auto start = std::chrono::steady_clock::now();
     call();

@@ -1,11 +1,9 @@
-#!/ usr / bin / env python3
-"""fake_ftp_server.py FOLDER [PORT]
-
-A scripted FTP server on 127.0.0.1 for the failures real servers do not
-produce on demand. It plays one session of FOLDER/script and prints "READY
-<port> <process group>" once it listens; once the client has hung up, one
-line per way the session strayed from the script (which the client follows
-with one QUIT unless the script hangs up), then "END".
+#!/usr/bin/env python3
+"""fake_ftp_server.py FOLDER [PORT]: plays one scripted session of
+FOLDER/script on 127.0.0.1, for the failures real servers do not produce on
+demand. Prints "READY <port> <process group>" once it listens; once the
+client has hung up (after one QUIT unless the script hung up), one line per
+way the session strayed from the script, then "END".
 
 The script is the transcript: steps separated by "|", each
 "COMMAND=ACTION;ACTION;...": wait for the command line COMMAND ("" waits for
