@@ -32,12 +32,12 @@ std::string Quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
-std::unique_ptr<ServerScript> StartServer(ServerKind kind, const ServerOptions& options) {
+std::unique_ptr<ServerScript> StartServer(ServerKind kind, const std::string& root,
+                                          bool anonymous) {
     return std::make_unique<ServerScript>(
-        std::string(kind == ServerKind::Pyftpdlib ? "ftp_server.py pyftpdlib "
-                                                  : "ftp_server.py pure-ftpd ") +
-        Quoted(options.root) + " " + Quoted(options.user) + " " + Quoted(options.password) +
-        (options.anonymous ? " --anonymous" : ""));
+        std::string("ftp_server.py ") +
+        (kind == ServerKind::Pyftpdlib ? "pyftpdlib " : "pure-ftpd ") + Quoted(root) + " alice " +
+        Quoted(kPassword) + (anonymous ? " --anonymous" : ""));
 }
 
 FakeFtpServer::FakeFtpServer(const std::string& script, ::Blobs blobs, int port)

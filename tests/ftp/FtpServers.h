@@ -33,18 +33,13 @@ private:
     std::string why_;
 };
 
-// Real FTP servers (ftp_server.py), each serving one folder.
+// A real FTP server (ftp_server.py) serving `root` to alice, password
+// kPassword; with `anonymous`, pyftpdlib lets the anonymous user read too.
 enum class ServerKind { Pyftpdlib, PureFtpd };
-
-struct ServerOptions {
-    std::string root;
-    std::string user = "alice";
-    std::string password = "s3cret pw";
-    bool anonymous = false; // pyftpdlib: the anonymous user may read too
-};
-
+inline const std::string kPassword = "s3cret pw";
 std::string Quoted(const std::string& text);
-std::unique_ptr<ServerScript> StartServer(ServerKind kind, const ServerOptions& options);
+std::unique_ptr<ServerScript> StartServer(ServerKind kind, const std::string& root,
+                                          bool anonymous = false);
 
 // Starts a server into `server`: one missing on this machine skips the test,
 // but fails it under CI, where the test command installs both.
@@ -58,8 +53,7 @@ std::unique_ptr<ServerScript> StartServer(ServerKind kind, const ServerOptions& 
     } while (false)
 
 // The scripted server of fake_ftp_server.py (its script language is described
-// there), serving one session while the object lives. Blobs named in the
-// script are its files to send.
+// there) for one session; blobs named in the script are its files to send.
 class FakeFtpServer {
 public:
     // Port 0: any free port; Port() is 0 when the server did not start.

@@ -31,30 +31,12 @@ long FtpTest::Count(const std::string& line) const {
     return std::count(lines.begin(), lines.end(), line);
 }
 
-namespace {
-
-std::string BlobOf(const Blobs& blobs, const std::string& bytes) {
+static std::string BlobOf(const Blobs& blobs, const std::string& bytes) {
     for (const auto& [name, blob] : blobs)
         if (blob == bytes)
             return name;
     return "other";
 }
-
-std::string Listed(clsFTPConnection& ftp) {
-    const std::optional<std::vector<clsFTPFile>> files = ftp.GetFileList();
-    if (!files)
-        return "none";
-    Strings names;
-    for (const clsFTPFile& f : *files)
-        names.push_back(f.strName + (f.bDir ? "/" : ""));
-    std::sort(names.begin(), names.end());
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i)
-        text += (i > 0 ? "," : "") + names[i];
-    return text;
-}
-
-} // namespace
 
 std::string FtpTest::Do(clsFTPConnection& ftp, int port, const Blobs& blobs, const std::string& ops,
                         FakeFtpServer* fake) {
@@ -89,7 +71,14 @@ std::string FtpTest::Do(clsFTPConnection& ftp, int port, const Blobs& blobs, con
             WriteTestFile(home.File(name), blobs.at(name));
             out = std::to_string(ftp.StoreFile(home.File(name), arg.substr(0, arg.rfind('/'))));
         } else if (verb == "list") {
-            out = Listed(ftp);
+            const std::optional<std::vector<clsFTPFile>> files = ftp.GetFileList();
+            Strings names;
+            for (const clsFTPFile& f : files.value_or(std::vector<clsFTPFile>{}))
+                names.push_back(f.strName + (f.bDir ? "/" : ""));
+            std::sort(names.begin(), names.end());
+            for (std::size_t i = 0; i < names.size(); ++i)
+                out += (i > 0 ? "," : "") + names[i];
+            out = files ? out : "none";
         } else if (verb == "cwd" || verb == "rmd") {
             out = std::to_string(verb == "cwd" ? ftp.ChangeCurrentDirectory(arg)
                                                : ftp.DeleteFTPDirectory(arg));

@@ -12,7 +12,7 @@ namespace {
 class FtpJob : public CliTest, public ::testing::WithParamInterface<ServerKind> {
 protected:
     void SetUp() override {
-        START_SERVER(server, GetParam(), {served.Path(), "alice", "s3cret pw"});
+        START_SERVER(server, GetParam(), served.Path());
         ::mkdir(served.File("backup").c_str(), 0777);
         ::chmod(served.File("backup").c_str(), 0777);
         source.Write("docs/a.txt", "alpha");
@@ -22,7 +22,7 @@ protected:
     }
 
     void WriteJob(const std::string& keys) {
-        const std::string pass = EncodeCharCodes(TransformPassword("s3cret pw"));
+        const std::string pass = EncodeCharCodes(TransformPassword(kPassword));
         home.Write("backups.ini",
                    "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
                        std::to_string(server->Port()) + "\nUser=alice\nPass=" + pass +
