@@ -13,6 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+static std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
 ServerScript::ServerScript(const std::string& arguments) {
     // Debian's python3-pyftpdlib is installed for the system interpreter,
     // which need not be the first python3 on the PATH.
@@ -35,16 +39,11 @@ ServerScript::~ServerScript() {
         ::pclose(pipe_);
 }
 
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
-std::unique_ptr<ServerScript> StartServer(ServerKind kind, const std::string& root,
-                                          bool anonymous) {
+std::unique_ptr<ServerScript> StartServer(ServerKind kind, const std::string& root) {
     return std::make_unique<ServerScript>(
         std::string("ftp_server.py ") +
         (kind == ServerKind::Pyftpdlib ? "pyftpdlib " : "pure-ftpd ") + Quoted(root) + " alice " +
-        Quoted(kPassword) + (anonymous ? " --anonymous" : ""));
+        Quoted(kPassword));
 }
 
 FakeFtpServer::FakeFtpServer(const std::string& script, ::Blobs blobs, int port)

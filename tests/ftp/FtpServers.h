@@ -23,8 +23,6 @@ class ServerScript {
 public:
     explicit ServerScript(const std::string& arguments); // quoted by the caller
     ~ServerScript();
-    ServerScript(const ServerScript&) = delete;
-    ServerScript& operator=(const ServerScript&) = delete;
 
     int Port() const { return port_; }
     const std::string& Why() const { return why_; }
@@ -37,13 +35,10 @@ private:
     std::string why_;
 };
 
-// A real FTP server (ftp_server.py) serving `root` to alice, password
-// kPassword; with `anonymous`, pyftpdlib lets the anonymous user read too.
+// A real FTP server (ftp_server.py) serving `root` to alice, password kPassword.
 enum class ServerKind { Pyftpdlib, PureFtpd };
 inline const std::string kPassword = "s3cret pw";
-std::string Quoted(const std::string& text);
-std::unique_ptr<ServerScript> StartServer(ServerKind kind, const std::string& root,
-                                          bool anonymous = false);
+std::unique_ptr<ServerScript> StartServer(ServerKind kind, const std::string& root);
 
 // Starts a server into `server`: one missing on this machine skips the test,
 // but fails it under CI, where the test command installs both.

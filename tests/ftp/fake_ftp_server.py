@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""fake_ftp_server.py FOLDER [PORT]: plays one scripted session of
-FOLDER/script on 127.0.0.1, for the failures real servers do not produce on
-demand. Prints "READY <port> <process group>" once it listens; once the
-client has hung up (after one QUIT unless the script hung up), one line per
-way the session strayed from the script, then "END".
-
-The script is the transcript: steps separated by "|", each
-"COMMAND=ACTION;ACTION;...": wait for the command line COMMAND ("" waits for
-nothing), then act. An action is a reply line ("\\r\\n" added) or one of
+"""fake_ftp_server.py FOLDER [PORT]: plays the one session of FOLDER/script on
+127.0.0.1. Prints "READY <port> <process group>"; once the client has hung up
+(after one QUIT unless the script hung up), how it strayed from the script,
+then "END". Script steps, "|" between: "COMMAND=ACTION;ACTION;..." waits for
+the line COMMAND ("" for none), then acts: a reply line, or one of
   @raw TEXT      TEXT without a line end     @pause MS   (ended early by SIGTERM)
   @close         hang up                     @signal     create FOLDER/signalled
   @pasv [ADDR]   227 with a real port, naming ADDR (default 127,0,0,1)

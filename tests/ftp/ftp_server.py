@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""ftp_server.py pyftpdlib|pure-ftpd ROOT USER PASSWORD [--anonymous]: a real
-FTP server on a free port of 127.0.0.1 serving ROOT to USER (--anonymous:
-pyftpdlib lets the anonymous user read too). Prints "READY <port> <process
+"""ftp_server.py pyftpdlib|pure-ftpd ROOT USER PASSWORD: a real FTP server on a
+free port of 127.0.0.1 serving ROOT to USER. Prints "READY <port> <process
 group>" once it accepts connections, "MISSING <reason>" when it cannot run."""
 import os, random, shutil, signal, socket, subprocess, sys, tempfile, time
 
@@ -20,8 +19,6 @@ if kind == "pyftpdlib":
     handler = handlers.FTPHandler
     handler.authorizer = authorizers.DummyAuthorizer()
     handler.authorizer.add_user(user, password, root, perm="elradfmwMT")
-    if "--anonymous" in sys.argv:
-        handler.authorizer.add_anonymous(root, perm="elr")
     handler.auth_failed_timeout = 0  # its brute-force delay only slows the tests
     server = servers.FTPServer(("127.0.0.1", 0), handler)
     say("READY %d %d" % (server.address[1], os.getpgrp()))
