@@ -6,11 +6,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-namespace {
-
-class FtpSocket : public FtpTest {};
-
-} // namespace
+using FtpSocket = FtpTest;
 
 TEST_F(FtpSocket, ResolvesNamesConnectsToTheHighestPortAndFailsConnectsItCannotMake) {
     clsFTPSocket socket;
