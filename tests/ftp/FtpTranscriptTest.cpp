@@ -33,10 +33,7 @@ const std::map<std::string, std::string> kBlobs = {
                 "report.pdf\r\n"
                 "-rw-r--r--    1 65534      nogroup             6 Dec  5 16:44 up\x1b.txt\r\n"
                 "-rw-r--r-- 1 owner group 12 Jan                        old style.txt  \r\n"
-                "-rw-r--r-- 1 a b 1 Mar 1 12:00 cut-off"},
-    {"pho", "drwxr-xr-x 2 a b 4096 Mar 1 12:00 pho"},
-    {"tos", "tos\r\n-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n"},
-    {"a.txt", "-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n"}};
+                "-rw-r--r-- 1 a b 1 Mar 1 12:00 cut-off"}};
 
 const std::string kNoGreeting = "Couldn't read servers welcome message!";
 const std::string kRetr = kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a.bin=";
@@ -111,8 +108,9 @@ const Case kCases[] = {
      "login|list", "1|,annual  report.pdf,old style.txt,photos/,up\x1b.txt",
      "REP: total 12|-rw-r--r--    1 65534      nogroup             6 Dec  5 16:44 up?.txt"},
     {"AListingThatPausesInsideALineLosesNoEntry",
-     kList + "150 Go;@accept;@send pho;@pause 600;@send tos;@eof;226 Done", "login|list",
-     "1|a.txt,photos/", ""},
+     kList + "150 Go;@accept;@send drwxr-xr-x 2 a b 4096 Mar 1 12:00 pho;@pause 600;@send "
+             "tos\r\n-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n;@eof;226 Done",
+     "login|list", "1|a.txt,photos/", ""},
     // Only a 226 makes a listing, and then an empty one is a listing.
     {"AnEmptyFolderIsAnEmptyListAndAFailedListingNone",
      kList + "150 Go;@data;226 Done|PASV=@pasv|LIST=150 Go;@data a.txt;451 Local error|PASV=@pasv|"
