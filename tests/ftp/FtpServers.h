@@ -1,23 +1,30 @@
 #pragma once
+#include "ftp/clsFTPConnection.h"
+#include "support/TempHome.h"
+#include "support/TestHost.h"
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
+
+using Strings = std::vector<std::string>;
+using Blobs = std::map<std::string, std::string>;
 
 // A Python helper of tests/ftp serving on a loopback port while the object
-// lives. It prints "READY <port> <process group>", or why it cannot run, and
-// is stopped with its whole process group.
+// lives. It prints "READY <port> <process group>", or why it cannot run
+// ("MISSING ..." when it cannot run on this machine at all), and is stopped
+// with its whole process group.
 class ServerScript {
 public:
-    // `arguments` follow the script's name; they are quoted by the caller.
-    explicit ServerScript(const std::string& arguments);
+    explicit ServerScript(const std::string& arguments); // quoted by the caller
     ~ServerScript();
-    ServerScript(const ServerScript&) = delete;
-    ServerScript& operator=(const ServerScript&) = delete;
 
     int Port() const { return port_; }
-    // The first line, when it was not READY: "MISSING ..." for a server
-    // that cannot run on this machine at all.
     const std::string& Why() const { return why_; }
     FILE* Output() const { return pipe_; }
 
@@ -28,18 +35,10 @@ private:
     std::string why_;
 };
 
-// Real FTP servers for the tests (ftp_server.py), each serving one folder.
+// A real FTP server (ftp_server.py) serving `root` to alice, password kPassword.
 enum class ServerKind { Pyftpdlib, PureFtpd };
-
-struct ServerOptions {
-    std::string root; // the served folder
-    std::string user = "alice";
-    std::string password = "s3cret pw";
-    bool anonymous = false; // pyftpdlib: the anonymous user may read too
-};
-
-std::string Quoted(const std::string& text);
-std::unique_ptr<ServerScript> StartServer(ServerKind kind, const ServerOptions& options);
+inline const std::string kPassword = "s3cret pw";
+std::unique_ptr<ServerScript> StartServer(ServerKind kind, const std::string& root);
 
 // Starts a server into `server`: one missing on this machine skips the test,
 // but fails it under CI, where the test command installs both.
@@ -51,3 +50,71 @@ std::unique_ptr<ServerScript> StartServer(ServerKind kind, const ServerOptions& 
             GTEST_SKIP() << server->Why();                                                         \
         ASSERT_NE(server->Port(), 0) << server->Why();                                             \
     } while (false)
+
+// The scripted server of fake_ftp_server.py (its script language is described
+// there) for one session; blobs named in the script are its files to send.
+class FakeFtpServer {
+public:
+    // Port 0: any free port; Port() is 0 when the server did not start.
+    explicit FakeFtpServer(const std::string& script, Blobs blobs = {}, int port = 0);
+
+    int Port() const { return server_->Port(); }
+    const ::Blobs& Blobs() const { return blobs_; }
+    bool Signalled() const; // the script has reached a @signal
+    std::string Uploaded() const;
+    // Once the client has hung up: how the session strayed from the script.
+    Strings Problems();
+
+private:
+    TempHome folder_;
+    ::Blobs blobs_;
+    std::unique_ptr<ServerScript> server_;
+};
+
+// A loopback port with nothing listening on it (bound once, then released).
+int ClosedLoopbackPort();
+
+// A fresh program folder (for the activity log), the English catalogue and
+// a recording host.
+class FtpTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The activity lines without their time stamps.
+    Strings Log() const;
+    long Count(const std::string& line) const;
+    bool Logged(const std::string& line) const { return Count(line) > 0; }
+
+    // Client operations, "|" between, and their outcomes the same way:
+    //   login|active [USER PW]  connect passive/active (default alice pw; "-" anonymous)
+    //   get NAME[>PATH]  result and what PATH (default home/got) holds: a blob's
+    //                    name, "other", "device" or "-"
+    //   local BLOB       writes the blob to home/got; put DIR/BLOB uploads it
+    //   list             sorted entries, "name" or "name/", ","; or "none"
+    //   cwd|mkd|rmd PATH, ren FROM>TO: results (mkd: and the folded path)
+    //   pwd, code, state, uploaded (the blob the fake received, "other", "-")
+    std::string Do(clsFTPConnection& ftp, int port, const Blobs& blobs, const std::string& ops,
+                   FakeFtpServer* fake = nullptr);
+    std::string Do(clsFTPConnection& ftp, FakeFtpServer& fake, const std::string& ops) {
+        return Do(ftp, fake.Port(), fake.Blobs(), ops, &fake);
+    }
+
+    TempHome home;
+    TestHost host;
+};
+
+// Every byte value, line ends and NULs among them.
+std::string BinaryContent(std::size_t size);
+
+// A server that greets and accepts alice's login, as the start of a script.
+inline const std::string kLogin =
+    "=220 fake server ready|USER alice=331 Password required for alice|pass pw=230 Logged in|";
+
+// Wall time of a call, only compared with generous bounds that catch hangs.
+template <typename F> long long MillisecondsTaken(F&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    const auto taken = std::chrono::steady_clock::now() - start;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(taken).count();
+}

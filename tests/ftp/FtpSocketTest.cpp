@@ -1,15 +1,12 @@
 #include "core/Globals.h"
-#include "ftp/FtpTestSupport.h"
+#include "ftp/FtpServers.h"
+#include "ftp/clsFTPAnswer.h"
 #include "ftp/clsFTPSocket.h"
 
 #include <netinet/in.h>
 #include <unistd.h>
 
-namespace {
-
-class FtpSocket : public FtpTest {};
-
-} // namespace
+using FtpSocket = FtpTest;
 
 TEST_F(FtpSocket, ResolvesNamesConnectsToTheHighestPortAndFailsConnectsItCannotMake) {
     clsFTPSocket socket;
@@ -25,9 +22,7 @@ TEST_F(FtpSocket, ResolvesNamesConnectsToTheHighestPortAndFailsConnectsItCannotM
     EXPECT_EQ(socket.State, 1);
     EXPECT_FALSE(socket.IsOpen());
     clsFTPConnection ftp;
-    ftp.SetupConnection("127.0.0.1", ClosedLoopbackPort(), "alice", "pw", true);
-    EXPECT_FALSE(ftp.EstablishConnection());
-    EXPECT_EQ(ftp.connectionState(), clsFTPConnection::kDisconnected);
+    EXPECT_EQ(Do(ftp, ClosedLoopbackPort(), {}, "login|state"), "0|1");
 
     FakeFtpServer server("HELLO", {}, 65535);
     if (server.Port() == 0)
@@ -62,10 +57,13 @@ TEST_F(FtpSocket, AnAbortEndsAConnectThatHangs) {
     ::close(listener);
 }
 
+// A peer that never falls silent is cut off after a while.
 TEST_F(FtpSocket, CollectsDataUntilSilenceOrTheEndLogsItPrintableAndSurvivesTheHangUp) {
     FakeFtpServer server("=@raw one\x1b[2J\r\n;@pause 100;@raw two\r\nthree;@close");
-    clsFTPSocket data;
-    ASSERT_TRUE(data.SimpleConnect("127.0.0.1", server.Port()));
+    FakeFtpServer trickling("=@trickle 220-");
+    clsFTPSocket data, endless;
+    ASSERT_TRUE(data.SimpleConnect("127.0.0.1", server.Port()) &&
+                endless.SimpleConnect("127.0.0.1", trickling.Port()));
     std::string text;
     data.Getanswer(text);
     EXPECT_EQ(text, "one\x1b[2J\r\ntwo\r\nthree");
@@ -79,14 +77,7 @@ TEST_F(FtpSocket, CollectsDataUntilSilenceOrTheEndLogsItPrintableAndSurvivesTheH
         refused = !data.sendBinaryData(std::string(1 << 20, 'x'));
     EXPECT_TRUE(refused);
     EXPECT_FALSE(data.sendData("NOOP"));
-}
-
-TEST_F(FtpSocket, CutsOffAPeerThatNeverFallsSilent) {
-    FakeFtpServer server("=@trickle 220-");
-    clsFTPSocket data;
-    ASSERT_TRUE(data.SimpleConnect("127.0.0.1", server.Port()));
-    std::string text;
-    EXPECT_LT(MillisecondsTaken([&] { data.Getanswer(text, true); }), 20000);
+    EXPECT_LT(MillisecondsTaken([&] { endless.Getanswer(text, true); }), 20000);
     EXPECT_FALSE(text.empty());
 }
 
@@ -102,4 +93,55 @@ TEST_F(FtpSocket, SendsCommandsTrimmedWithCrLfMaskedAndNeverWithALineBreakInside
     const std::string notSent = "CMD: RETR aDELE b (not sent: line break inside a command)";
     EXPECT_EQ(Log(), (Strings{"CMD: NOOP", notSent, notSent, "CMD: PASS ***", "CMD: PASS ",
                               "CMD: PASS *********", "CMD: QUIT"}));
+}
+
+TEST(FtpServerText, ControlCharactersBecomeQuestionMarksAndLineEndsStay) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"220 ready", "220 ready"},
+        {"a\x1b[31mred\x1b[0m", "a?[31mred?[0m"},     // colours, cursor moves
+        {"title\x1b]0;owned\x07", "title?]0;owned?"}, // terminal title, bell
+        {"over\rwrite", "over?write"},                // a lone CR rewrites the line
+        {"one\r\ntwo", "one\r\ntwo"},
+        {"one\ntwo", "one\r\ntwo"}, // Unix line ends of a listing
+        {"tab\there\x7f", "tab?here?"},
+        {std::string("nul\0byte", 8), "nul?byte"},
+        {"c1 \u009b31m", "c1 ?31m"}, // CSI written in UTF-8
+        {"Gr\u00fc\u00dfe\u00a0", "Gr\u00fc\u00dfe\u00a0"},
+        {"cut \xc2", "cut \xc2"},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(PrintableServerText(in), out) << in;
+}
+
+TEST(FtpReplyReader, HandsOutEachReplyOnceItsFinalLineIsIn) {
+    // Chunks as they arrive; the replies as "code:line|line" with ";" between.
+    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+        {{"220 ready\r\n"}, "220:220 ready", ""},
+        {{"150 go\r\n226 done\r\n"}, "150:150 go;226:226 done", ""},
+        {{"331 Pass", "word\r", "\n"}, "331:331 Password", ""},
+        {{"230 in\r\n250 O"}, "230:230 in", "250 O"},
+        // Inside a multi-line reply only "ddd " with its own code ends it.
+        {{"220-Welcome\r\n220-", "second\r\n330 not the end\r\n220x\r\n", "220 ready\r\n"},
+         "220:220-Welcome|220-second|330 not the end|220x|220 ready",
+         ""},
+        {{"220-open\r\n220-still open\r\n"}, "", "220-open\r\n220-still open\r\n"},
+        {{"200\r\n"}, "200:200", ""},
+        {{"220 unix\n331 lf only\n"}, "220:220 unix;331:331 lf only", ""},
+        // Lines that are no reply come out alone, with code 0.
+        {{"hello\r\n\r\n250 OK\r\n"}, "0:hello;0:;250:250 OK", ""},
+    };
+    for (const auto& [chunks, replies, pending] : cases) {
+        FtpReplyReader reader;
+        std::string seen;
+        for (const std::string& chunk : chunks) {
+            reader.Add(chunk);
+            while (std::optional<FtpReply> reply = reader.Next()) {
+                seen += (seen.empty() ? "" : ";") + std::to_string(reply->code) + ":";
+                for (std::size_t i = 0; i < reply->lines.size(); ++i)
+                    seen += (i > 0 ? "|" : "") + reply->lines[i];
+            }
+        }
+        EXPECT_EQ(seen, replies) << chunks.front();
+        EXPECT_EQ(reader.Pending(), pending) << chunks.front();
+    }
 }

@@ -1,18 +1,23 @@
 #include "core/Globals.h"
-#include "ftp/FtpTestSupport.h"
+#include "ftp/FtpServers.h"
 
 #include <cctype>
+#include <unistd.h>
 
 namespace {
 
 // The script is the exact transcript the client must follow; the outcomes
-// and log lines are what the user would see.
+// and log lines are what the user would see. Where `aborted` is given, the
+// script is played again with Ctrl-C (gAbort, set from the host's Yield)
+// once the server reaches @signal: the wait must end with a failure and
+// leave no local file behind.
 struct Case {
     const char* name;
     std::string script;
     std::string ops; // see FtpTest::Do
     std::string outcome;
     std::string logged; // lines, "|" between; "N*" first: logged exactly N times
+    std::string aborted = "";
 };
 
 const std::string kContent = BinaryContent(300000) + "\r\n";
@@ -21,22 +26,20 @@ const std::map<std::string, std::string> kBlobs = {
     {"head", kContent.substr(0, 70000)},
     {"tail", kContent.substr(70000)},
     {"empty", ""},
-    {"big", BinaryContent(8 << 20)},
+    {"big", BinaryContent(16 << 20)}, // more than the socket buffers hold
     {"listing", "total 12\r\n"
                 "drwxr-xr-x   2 alice    staff        4096 Mar  1 12:00 photos\r\n"
                 "-rw-r--r--   1 averylongownername somegroup 12345678901 Jan 10  2024 annual  "
                 "report.pdf\r\n"
                 "-rw-r--r--    1 65534      nogroup             6 Dec  5 16:44 up\x1b.txt\r\n"
                 "-rw-r--r-- 1 owner group 12 Jan                        old style.txt  \r\n"
-                "-rw-r--r-- 1 a b 1 Mar 1 12:00 cut-off"},
-    {"pho", "drwxr-xr-x 2 a b 4096 Mar 1 12:00 pho"},
-    {"tos", "tos\r\n-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n"},
-    {"a.txt", "-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n"}};
+                "-rw-r--r-- 1 a b 1 Mar 1 12:00 cut-off"}};
 
 const std::string kNoGreeting = "Couldn't read servers welcome message!";
 const std::string kRetr = kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a.bin=";
 const std::string kStor = "TYPE I=200 Binary|PASV=@pasv|";
 const std::string kList = kLogin + "PASV=@pasv|LIST=";
+const std::string kLine = "@send -rw-r--r-- 1 a b 1 Mar 1 12:00 a\r\n";
 
 const Case kCases[] = {
     {"LogsInWithTheExactCommandsAndThePasswordMasked", kLogin, "login|state", "1|0",
@@ -105,12 +108,14 @@ const Case kCases[] = {
      "login|list", "1|,annual  report.pdf,old style.txt,photos/,up\x1b.txt",
      "REP: total 12|-rw-r--r--    1 65534      nogroup             6 Dec  5 16:44 up?.txt"},
     {"AListingThatPausesInsideALineLosesNoEntry",
-     kList + "150 Go;@accept;@send pho;@pause 600;@send tos;@eof;226 Done", "login|list",
-     "1|a.txt,photos/", ""},
-    {"AnEmptyFolderIsAnEmptyList", kList + "150 Go;@data;226 Done", "login|list", "1|", ""},
-    {"AListingWithout226IsNoListing", kList + "150 Go;@data a.txt;451 Local error", "login|list",
-     "1|none", ""},
-    {"ARefusedListingIsNoListing", kList + "550 Permission denied", "login|list", "1|none", ""},
+     kList + "150 Go;@accept;@send drwxr-xr-x 2 a b 4096 Mar 1 12:00 pho;@pause 600;@send "
+             "tos\r\n-rw-r--r-- 1 a b 5 Mar 1 12:00 a.txt\r\n;@eof;226 Done",
+     "login|list", "1|a.txt,photos/", ""},
+    // Only a 226 makes a listing, and then an empty one is a listing.
+    {"AnEmptyFolderIsAnEmptyListAndAFailedListingNone",
+     kList + "150 Go;@data;226 Done|PASV=@pasv|LIST=150 Go;@data a.txt;451 Local error|PASV=@pasv|"
+             "LIST=550 Permission denied",
+     "login|list|list|list", "1||none|none", ""},
     // The stray 226 must not answer the MKD.
     {"FolderCommandsFoldDoubleSlashesAndNeedTheirCodes",
      kLogin + "CWD /a/b=250 OK\r\n226 Stray|MKD /a/new=257 \"/a/new\" created|RMD /a/new=250 "
@@ -140,10 +145,29 @@ const Case kCases[] = {
      kLogin + "PWD=257 \"/home/alice\" is current|PWD=257 \"/say \"\"hi\"\"\" is current|"
               "PWD=257 \"/no/closing/quote|PWD=550 Not allowed",
      "login|pwd|pwd|pwd|pwd", "1|/home/alice|/say \"hi\"||", ""},
+
+    {"CtrlCEndsTheGreetingWait",
+     "=@signal;@pause 800;220 late|USER alice=331 Password|pass pw=230 in", "login|state", "1|0",
+     "", "0|1"},
+    {"CtrlCEndsAReplyWait", kLogin + "CWD /a=@signal;@pause 800;250 OK", "login|cwd /a", "1|1", "",
+     "1|0"},
+    {"CtrlCEndsTheDataOfADownload",
+     kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a=150 Go;@signal;@accept;" + kLine +
+         ";@pause 800;" + kLine + ";@eof;226 Done|TYPE A=200 A",
+     "login|get a", "1|1 other", "", "1|0 -"},
+    {"CtrlCEndsAnUploadTheServerDoesNotTake",
+     kLogin + kStor +
+         "stor /big=150 Ok;@signal;@pause 800;@accept;@recv;@eof;226 Done|TYPE A=200 A",
+     "login|put /big", "1|1", "", "1|0"},
+    {"CtrlCEndsTheDataOfAListing",
+     kList + "150 Go;@signal;@accept;" + kLine + ";@pause 800;" + kLine + ";@eof;226 Done",
+     "login|list", "1|a,a", "", "1|none"},
 };
 
 class FtpTranscript : public FtpTest, public ::testing::WithParamInterface<std::size_t> {};
-class FtpClient : public FtpTest {};
+using FtpClient = FtpTest;
+class FtpRealServer : public FtpTest, public ::testing::WithParamInterface<ServerKind> {};
+using FtpActiveMode = FtpTest;
 
 } // namespace
 
@@ -166,92 +190,125 @@ TEST_P(FtpTranscript, Plays) {
         EXPECT_TRUE(counted ? Count(line) == std::stol(entry) : Logged(line)) << entry;
     }
     EXPECT_TRUE(host.progress.empty() || host.progress.back() == "close");
+    if (c.aborted.empty())
+        return;
+    FakeFtpServer again(c.script, kBlobs);
+    host.onYield = [&] { gAbort = gAbort || again.Signalled(); };
+    clsFTPConnection aborted;
+    EXPECT_EQ(Do(aborted, again, c.ops), c.aborted);
+    EXPECT_TRUE(host.progress.empty() || host.progress.back() == "close");
+    host.onYield = nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FtpTranscript, ::testing::Range<std::size_t>(0, std::size(kCases)),
                          [](const auto& info) { return std::string(kCases[info.param].name); });
 
-TEST_F(FtpClient, DownloadsFromTheKnownHostShowingProgress) {
-    // The PASV reply names a private address; the data connection still goes
-    // to the host we connected to.
+// The PASV reply names a private address; the data connection still goes to
+// the host we connected to. A longer local file is replaced, not overwritten
+// in part, and only when the user says yes.
+TEST_F(FtpClient, DownloadsFromTheKnownHostShowingProgressAndReplacesOnlyOnYes) {
+    home.Write("got", BinaryContent(400000));
     FakeFtpServer server(kLogin + "PASV=@pasv 10,0,0,1|TYPE I=200 Binary|RETR report 1.txt=150 Go "
                                   "(300002 bytes);@data content;226 Done|TYPE A=200 A",
                          kBlobs);
     clsFTPConnection ftp;
-    EXPECT_EQ(Do(ftp, server, "login|get report 1.txt"), "1|1 content");
-    ASSERT_GE(host.progress.size(), 4u);
-    EXPECT_EQ(Strings(host.progress.begin(), host.progress.begin() + 2),
-              (Strings{"show:Downloading file...",
-                       "update:Downloading file...|report 1.txt|0.000000|0.000000"}));
-    EXPECT_EQ(
-        Strings(host.progress.end() - 2, host.progress.end()),
-        (Strings{"update:Downloading from 127.0.0.1|report 1.txt|100.000000|100.000000", "close"}));
-}
-
-TEST_F(FtpClient, ReplacesAnExistingLocalFileOnlyWhenTheUserSaysYes) {
-    home.Write("got", "the previous, longer local content");
-    FakeFtpServer server(kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a=150 Go;@data empty;226 "
-                                  "Done|TYPE A=200 A",
-                         kBlobs);
-    clsFTPConnection ftp;
     host.answers = {MsgAnswer::No, MsgAnswer::Yes};
-    EXPECT_EQ(Do(ftp, server, "login|get a|get a"), "1|2 other|1 empty");
+    EXPECT_EQ(Do(ftp, server, "login|get report 1.txt|get report 1.txt"), "1|2 other|1 content");
     ASSERT_EQ(host.boxes.size(), 2u);
     EXPECT_EQ(host.boxes[0].text,
               "The file " + home.File("got") + " already exists! Do you want to overwrite?");
     EXPECT_EQ(host.boxes[0].buttons, MsgButtons::YesNo);
+    ASSERT_GE(host.progress.size(), 4u);
+    EXPECT_EQ(
+        (Strings{host.progress[0], host.progress[1], host.progress.end()[-2],
+                 host.progress.back()}),
+        (Strings{"show:Downloading file...",
+                 "update:Downloading file...|report 1.txt|0.000000|0.000000",
+                 "update:Downloading from 127.0.0.1|report 1.txt|100.000000|100.000000", "close"}));
     ftp.Disconnect();
     EXPECT_EQ(server.Problems(), Strings{});
 }
 
-namespace {
+INSTANTIATE_TEST_SUITE_P(Servers, FtpRealServer,
+                         ::testing::Values(ServerKind::Pyftpdlib, ServerKind::PureFtpd),
+                         [](const auto& info) {
+                             return info.param == ServerKind::Pyftpdlib ? "Pyftpdlib" : "PureFtpd";
+                         });
 
-// Each script succeeds when left alone. The server signals once the client
-// is in the wait under test; Ctrl-C (gAbort, set from the host's Yield) must
-// then end that wait with a failure and leave no local file behind.
-struct AbortCase {
-    const char* name;
-    std::string script;
-    std::string ops, alone, aborted;
-};
-
-const std::string kLine = "@send -rw-r--r-- 1 a b 1 Mar 1 12:00 a\r\n";
-
-const AbortCase kAborts[] = {
-    {"TheGreetingWait", "=@signal;@pause 800;220 late|USER alice=331 Password|pass pw=230 in",
-     "login|state", "1|0", "0|1"},
-    {"AReplyWait", kLogin + "CWD /a=@signal;@pause 800;250 OK", "login|cwd /a", "1|1", "1|0"},
-    {"TheDataOfADownload",
-     kLogin + "PASV=@pasv|TYPE I=200 Binary|RETR a=150 Go;@signal;@accept;" + kLine +
-         ";@pause 800;" + kLine + ";@eof;226 Done|TYPE A=200 A",
-     "login|get a", "1|1 other", "1|0 -"},
-    {"AnUploadTheServerDoesNotTake",
-     kLogin + "TYPE I=200 Binary|PASV=@pasv|stor /big=150 Ok;@signal;@pause 800;@accept;@recv;"
-              "@eof;226 Done|TYPE A=200 A",
-     "login|put /big", "1|1", "1|0"},
-    {"TheDataOfAListing",
-     kLogin + "PASV=@pasv|LIST=150 Go;@signal;@accept;" + kLine + ";@pause 800;" + kLine +
-         ";@eof;226 Done",
-     "login|list", "1|a,a", "1|none"},
-};
-
-class FtpAbort : public FtpTest, public ::testing::WithParamInterface<std::size_t> {};
-
-} // namespace
-
-TEST_P(FtpAbort, EndsTheWaitWithAFailure) {
-    const AbortCase& c = kAborts[GetParam()];
-    for (const bool abort : {false, true}) {
-        SCOPED_TRACE(abort ? "with Ctrl-C" : "left alone");
-        gAbort = false;
-        FakeFtpServer server(c.script, {{"big", std::string(16 << 20, 'x')}});
-        host.onYield = [&] { gAbort = gAbort || (abort && server.Signalled()); };
-        clsFTPConnection ftp;
-        EXPECT_EQ(Do(ftp, server, c.ops), abort ? c.aborted : c.alone);
-        EXPECT_TRUE(host.progress.empty() || host.progress.back() == "close");
-        host.onYield = nullptr;
+// Everything the program asks of a server, in one session against each.
+TEST_P(FtpRealServer, WorksThroughAWholeSession) {
+    TempHome served;
+    served.Write("annual report.pdf", "pdf");
+    // Eleven digits of size shift every later column of the listing.
+    served.Write("sparse.img", "");
+    ASSERT_EQ(::truncate(served.File("sparse.img").c_str(), 12345678901LL), 0);
+    std::unique_ptr<ServerScript> server;
+    START_SERVER(server, GetParam(), served.Path());
+    const Blobs blobs = {{"empty.bin", ""},
+                         {"name with  blanks.txt", "a few words\r\nand lines\n"},
+                         {"big.bin", BinaryContent(30 << 20)},
+                         {"pdf", "pdf"}};
+    clsFTPConnection ftp;
+    const std::string in = "/new  folder/";
+    std::string ops = "login alice s3cret pw|pwd|mkd //new  folder|mkd /new  folder|list";
+    for (const char* verb : {"|put ", "|get "})
+        for (const char* name : {"empty.bin", "name with  blanks.txt", "big.bin"})
+            ops += verb + in + name;
+    EXPECT_EQ(Do(ftp, server->Port(), blobs,
+                 ops + "|get /missing.bin|code|cwd " + in + "|pwd|list|cwd /missing|rmd " + in),
+              "1|/|1 /new  folder|0 /new  folder|annual report.pdf,new  folder/,sparse.img|1|1|1|1 "
+              "empty.bin|1 name with  blanks.txt|1 big.bin|0 -|550|1|/new  folder|big.bin,"
+              "empty.bin,name with  blanks.txt|0|0");
+    for (const auto& [name, content] : blobs) {
+        EXPECT_TRUE(name == "pdf" || served.Read("new  folder/" + name) == content) << name;
+        ::unlink(served.File("new  folder/" + name).c_str());
     }
+    // Emptied, the folder goes.
+    EXPECT_EQ(Do(ftp, server->Port(), blobs,
+                 "cwd /|rmd /new  folder|ren /missing>/x|code|ren //annual report.pdf>/kept "
+                 "report.pdf|list|state"),
+              "1|1|0|550|1|kept report.pdf,sparse.img|0");
+    EXPECT_EQ(served.Read("kept report.pdf"), "pdf");
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FtpAbort, ::testing::Range<std::size_t>(0, std::size(kAborts)),
-                         [](const auto& info) { return std::string(kAborts[info.param].name); });
+// The one test that uses the fixed local port 14135, so parallel test
+// processes never compete for it. Whoever reaches the port before the
+// server is turned away.
+TEST_F(FtpActiveMode, ListsOnlyWhatTheServerItselfSends) {
+    const std::string sub = "@send drwxr-xr-x 2 a b 4096 Mar 1 12:00 sub\r\n;@eof;226 Done";
+    const std::string forged = "@send -r-- 1 a b 1 Mar 1 12:00 forged\r\n;@eof;";
+    const std::string port = "PORT 127,0,0,1,55,55=";
+    const std::string list = port + "200 PORT command successful|LIST=";
+    for (const auto& [script, entries] : std::vector<std::pair<std::string, std::string>>{
+             {list + "150 Go;@connect 127.0.0.2;" + forged + "@connect 127.0.0.1;" + sub, "sub/"},
+             {list + "150 Go;@connect 127.0.0.2;" + sub, "none"},
+             {list + "150 Go", "none"},
+             {list + "550 No permission", "none"},
+             {port + "500 Illegal PORT", "none"}}) {
+        SCOPED_TRACE(script);
+        host.activity.clear();
+        FakeFtpServer server(kLogin + script);
+        clsFTPConnection ftp;
+        EXPECT_EQ(Do(ftp, server, "active|list"), "1|" + entries);
+        EXPECT_EQ(Logged("Refused a data connection from 127.0.0.2: only the FTP server may "
+                         "connect."),
+                  script.find("127.0.0.2") != std::string::npos);
+        ftp.Disconnect();
+        EXPECT_EQ(server.Problems(), Strings{});
+    }
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "Port command failed!");
+    EXPECT_EQ(host.boxes[0].icon, MsgIcon::Critical);
+
+    TempHome served;
+    served.Write("listed by port.txt", "x");
+    served.Write("sub/x", "x");
+    for (const ServerKind kind : {ServerKind::Pyftpdlib, ServerKind::PureFtpd}) {
+        std::unique_ptr<ServerScript> server;
+        START_SERVER(server, kind, served.Path());
+        clsFTPConnection real;
+        // The connection stays usable after the listing.
+        EXPECT_EQ(Do(real, server->Port(), {}, "active alice s3cret pw|list|pwd"),
+                  "1|listed by port.txt,sub/|/");
+    }
+}

@@ -1,20 +1,14 @@
-#!/ usr / bin / env python3
-"""fake_ftp_server.py FOLDER [PORT]
-
-A scripted FTP server on 127.0.0.1 for the failures real servers do not
-produce on demand. It plays one session of FOLDER/script and prints "READY
-<port> <process group>" once it listens; once the client has hung up, one
-line per way the session strayed from the script (which the client follows
-with one QUIT unless the script hangs up), then "END".
-
-The script is the transcript: steps separated by "|", each
-"COMMAND=ACTION;ACTION;...": wait for the command line COMMAND ("" waits for
-nothing), then act. An action is a reply line ("\\r\\n" added) or one of
+#!/usr/bin/env python3
+"""fake_ftp_server.py FOLDER [PORT]: plays the one session of FOLDER/script on
+127.0.0.1. Prints "READY <port> <process group>"; once the client has hung up
+(after one QUIT unless the script hung up), how it strayed from the script,
+then "END". Script steps, "|" between: "COMMAND=ACTION;ACTION;..." waits for
+the line COMMAND ("" for none), then acts: a reply line, or one of
   @raw TEXT      TEXT without a line end     @pause MS   (ended early by SIGTERM)
   @close         hang up                     @signal     create FOLDER/signalled
   @pasv [ADDR]   227 with a real port, naming ADDR (default 127,0,0,1)
   @closepasv     close that port again       @accept     take the data connection
-  @send BLOB     send FOLDER/BLOB, or BLOB itself when there is no such file
+  @send BLOB     send FOLDER/blob-BLOB, or BLOB itself when there is no such file
   @data BLOB     @accept, @send, @eof        @eof, @reset   close it, or reset it
   @recv [N]      read until the client closes, or N bytes, onto FOLDER/uploaded
   @connect FROM  active mode: connect from address FROM to 127.0.0.1:14135
@@ -37,7 +31,7 @@ def read_line():
         try:
             chunk = control.recv(4096)
         except (OSError, AttributeError):  # reset, or hung up by the script
-            chunk = b""
+            return None
         if not chunk:
             return None
         pending += chunk
@@ -45,18 +39,11 @@ def read_line():
     return line.decode("latin-1")
 
 
-def blob(name):
-    path = os.path.join(folder, "blob-" + name)
-    return open(path, "rb").read() if name and os.path.exists(path) else name.encode("latin-1")
-
-
 def act(action):
     global control, passive, data
     verb, _, arg = action.partition(" ") if action.startswith("@") else ("", "", action)
-    if verb == "":
-        control.sendall(arg.encode("latin-1") + b"\r\n")
-    elif verb == "@raw":
-        control.sendall(arg.encode("latin-1"))
+    if verb in ("", "@raw"):
+        control.sendall(arg.encode("latin-1") + (b"" if verb else b"\r\n"))
     elif verb == "@pause":
         time.sleep(int(arg) / 1000)
     elif verb == "@close":
@@ -91,7 +78,8 @@ def act(action):
     elif verb not in ("@send", "@eof", "@reset"):
         problems.append("unknown action " + action)
     if verb in ("@send", "@data"):
-        data.sendall(blob(arg))
+        path = os.path.join(folder, "blob-" + arg)
+        data.sendall(open(path, "rb").read() if arg and os.path.exists(path) else arg.encode("latin-1"))
     if verb in ("@eof", "@reset", "@data"):
         if verb == "@reset":  # linger 0: the close sends a reset, as a crashed server would
             data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))

@@ -1,12 +1,7 @@
-#!/ usr / bin / env python3
-"""ftp_server.py pyftpdlib|pure-ftpd ROOT USER PASSWORD [--anonymous]
-
-A real FTP server for the FTP tests and the benchmark on a free port of
-127.0.0.1, serving ROOT to USER (with --anonymous, pyftpdlib also lets the
-anonymous user read). Prints "READY <port> <process group>" once it accepts
-connections, "MISSING <reason>" when it cannot run here. Signal the process
-group to stop it.
-"""
+#!/usr/bin/env python3
+"""ftp_server.py pyftpdlib|pure-ftpd ROOT USER PASSWORD: a real FTP server on a
+free port of 127.0.0.1 serving ROOT to USER. Prints "READY <port> <process
+group>" once it accepts connections, "MISSING <reason>" when it cannot run."""
 import os, random, shutil, signal, socket, subprocess, sys, tempfile, time
 
 kind, root, user, password = sys.argv[1:5]
@@ -24,8 +19,6 @@ if kind == "pyftpdlib":
     handler = handlers.FTPHandler
     handler.authorizer = authorizers.DummyAuthorizer()
     handler.authorizer.add_user(user, password, root, perm="elradfmwMT")
-    if "--anonymous" in sys.argv:
-        handler.authorizer.add_anonymous(root, perm="elr")
     handler.auth_failed_timeout = 0  # its brute-force delay only slows the tests
     server = servers.FTPServer(("127.0.0.1", 0), handler)
     say("READY %d %d" % (server.address[1], os.getpgrp()))
@@ -36,8 +29,8 @@ for tool in (t for t, found in tools.items() if not found):
     sys.exit(say("MISSING %s is not installed" % tool))
 if os.geteuid() != 0:
     sys.exit(say("MISSING pure-ftpd needs root"))
-#Users come from a puredb file; `openssl passwd - 6` makes a hash that checks
-#fast.The server drops to the user's uid, so ROOT is handed to nobody.
+# Users come from a puredb file; `openssl passwd -6` makes a hash that checks
+# fast. The server drops to the user's uid, so ROOT is handed to nobody.
 work, server = tempfile.mkdtemp(), None
 try:
     digest = subprocess.run([tools["openssl"], "passwd", "-6", "-stdin"], input=password,
