@@ -68,7 +68,7 @@ TEST(ArchiveFormat, ChecksumBytesFollowTheDefinition) {
         {"\x01\x01\x01\x01", std::string("\xF0\x0F\xFF\x00", 4), "\xF1\x0E\xFE\x01"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(XorBlockChecksum(c.data, c.start), c.sum) << Hex(c.data);
+        EXPECT_EQ(XorBlockChecksum(c.data, c.start), c.sum) << HexString(c.data);
     EXPECT_EQ(HexString(std::string("abc\0", 4)), "61626300");
     // Chained over blocks, or summed over a run of them at once: the same;
     // odd offsets exercise unaligned words.

@@ -2,6 +2,7 @@
 // Shared by the archive tests: entries laid out by hand from the formats, and
 // a program folder with jobs.
 
+#include "archive/ArchiveFormat.h"
 #include "archive/clsDskFile.h"
 #include "engine/RestoreRun.h"
 #include "engine/SourceFiles.h"
@@ -36,13 +37,6 @@ inline std::string NaiveChecksum(const std::string& data) {
     return sum;
 }
 
-inline std::string Hex(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes)
-        out += std::string{"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
-    return out;
-}
-
 inline std::string Replaced(std::string text, const std::string& what, const std::string& with) {
     return text.replace(text.find(what), what.size(), with);
 }
@@ -65,7 +59,7 @@ inline HandEntry MakeEntry(const std::string& fname, const std::string& data, st
     HandEntry e;
     e.blocks = data;
     e.blocks.resize((data.size() + 511) / 512 * 512, '\0');
-    const std::string crc = Hex(NaiveChecksum(e.blocks));
+    const std::string crc = HexString(NaiveChecksum(e.blocks));
     e.trailer = fname + Padded(static_cast<std::int64_t>(data.size()), 12) + crc +
                 Padded(start, 14) + Padded(end, 14) + "20240301221500" + Padded(attrib, 13);
     e.trailer.resize(512, '\0');
@@ -110,49 +104,34 @@ inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     return out;
 }
 
-// A program folder with a source tree, a destination and a folder to
-// restore into; jobs archive into the destination.
-class RestoreFixture : public ::testing::Test {
+// The run fixture with a folder to restore into; the engine's restore list is
+// let go after each test.
+class RestoreFixture : public RunFixture {
 protected:
-    void SetUp() override { PrepareProgramFolder(home); }
     void TearDown() override {
         gRestoreJob.reset();
         gRestoreList.clear();
-        ReleaseProgramFolder();
+        RunFixture::TearDown();
     }
-
+    using RunFixture::AddJob;
     std::shared_ptr<clsBackup> AddJob(const std::string& name, bool zipped, int split,
                                       const std::vector<std::string>& sources) {
-        auto job = std::make_shared<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = destination.Path();
-        job->archived = true;
+        auto job = AddJob(name, sources);
         job->bZipped = zipped;
         job->splitSize = split;
-        for (const std::string& s : sources)
-            job->AddFile({.sPath = source.File(s), .bForD = s.back() == '/' ? 1 : 0});
-        gBackups.push_back(job);
         return job;
     }
-
     RestoreResult LoadAndRestore(const std::string& name, const RestoreTarget& target) {
         host.boxes.clear();
         std::string why;
         EXPECT_TRUE(LoadRestoreList(name, &why)) << why;
         return gRestoreJob ? RestoreFiles(*gRestoreJob, gRestoreList, target) : RestoreResult{};
     }
-
     bool BoxSays(const std::string& text) const {
         return std::any_of(host.boxes.begin(), host.boxes.end(),
                            [&](const auto& b) { return b.text.find(text) != std::string::npos; });
     }
-    bool Logged(const std::string& text) const {
-        return std::any_of(host.activity.begin(), host.activity.end(),
-                           [&](const auto& l) { return l.find(text) != std::string::npos; });
-    }
-
-    TempHome home, source, destination, chosen;
-    TestHost host;
+    TempHome chosen;
 };
 
 } // namespace archive_test

@@ -20,14 +20,12 @@ namespace {
 class Damage {
 public:
     explicit Damage(std::uint64_t seed) : state_(seed) {}
-
     std::size_t Below(std::size_t n) {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
         return n == 0 ? 0 : static_cast<std::size_t>((z ^ (z >> 31)) % n);
     }
-
     // Changes of the kind a bad disk, a cut transfer or a careless edit makes:
     // a flipped bit, a byte overwritten, cut short, bytes lost, bytes
     // inserted, a range repeated; for text also a number made impossible, a
@@ -142,7 +140,7 @@ TEST_F(Mutation, DamagedVolumesAreRestoredExactlyOrReported) {
             intact += present && got == content;
             EXPECT_TRUE(!present || got == content || (restored == kept && got == "precious"))
                 << name;
-            EXPECT_TRUE((present && got == content) || Logged(source.File("in/" + name)))
+            EXPECT_TRUE((present && got == content) || host.Logged(source.File("in/" + name)))
                 << name << ": no reason given";
         }
         EXPECT_EQ(result.restored, intact);

@@ -46,7 +46,6 @@ class RestoreRun : public RestoreFixture {
 protected:
     void SetUp() override {
         RestoreFixture::SetUp();
-        SetClockOverride(DateTime::FromParts(2026, 12, 5, 10, 0, 0));
         std::string text;
         for (int i = 0; i < 4000; ++i)
             text += "line " + std::to_string(i) + " of a text that compresses well\n";
@@ -75,7 +74,6 @@ protected:
              std::filesystem::recursive_directory_iterator(root + source.Path()))
             EXPECT_NE(entry.path().filename().string().rfind(".tvrestore-", 0), 0u) << entry.path();
     }
-
     std::vector<std::string> original;
     std::vector<std::int64_t> mtimes = std::vector<std::int64_t>(4);
 };
@@ -133,7 +131,6 @@ TEST_F(RestoreRun, RestoresSayWhyTheyCannotBeginAndHoldStagingWhileTheyWork) {
     job->password = "right";
     ASSERT_TRUE(LoadRestoreList("Docs"));
     const std::vector<clsRestoreFileData> list = gRestoreList;
-
     // A running job's staged index and volume stay exactly as they are.
     home.Write("temp/Docs.fs", "being written");
     home.Write("temp/Docs.darc", "being written");
@@ -148,7 +145,6 @@ TEST_F(RestoreRun, RestoresSayWhyTheyCannotBeginAndHoldStagingWhileTheyWork) {
     EXPECT_EQ(home.Read("temp/Docs.fs") + home.Read("temp/Docs.darc"),
               "being writtenbeing written");
     EXPECT_TRUE(std::filesystem::is_empty(chosen.Path()));
-
     int yields = 0;
     host.onYield = [&] { EXPECT_TRUE(gRestoreHoldsStaging && ++yields > 0); };
     ASSERT_TRUE(LoadRestoreList("Docs"));
@@ -160,7 +156,6 @@ TEST_F(RestoreRun, RestoresSayWhyTheyCannotBeginAndHoldStagingWhileTheyWork) {
         EXPECT_TRUE(gRestoreHoldsStaging);
     }
     EXPECT_FALSE(gRestoreHoldsStaging);
-
     AddJob("Remote", false, 0, {"docs/"})->destFTP = true;
     host.boxes.clear();
     EXPECT_FALSE(LoadRestoreList("Remote", &why));
@@ -176,10 +171,9 @@ TEST_F(RestoreRun, CancelAndTheQuestionsBeforeARestoreLeaveNothingHalfDone) {
     const RestoreResult cancelled = LoadAndRestore("Docs", {chosen.File("c")});
     host.onYield = nullptr;
     EXPECT_TRUE(cancelled.aborted && cancelled.restored < 4);
-    EXPECT_TRUE(Logged("Restore of files aborted by user!") && !gBackupRunning);
+    EXPECT_TRUE(host.Logged("Restore of files aborted by user!") && !gBackupRunning);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(chosen.Path()))
         EXPECT_NE(entry.path().filename().string().rfind(".tvrestore-", 0), 0u) << entry.path();
-
     host.boxes.clear();
     host.answers = {MsgAnswer::No};
     host.folderToPick = chosen.File("picked");
@@ -222,8 +216,8 @@ TEST_F(RestoreRun, HandMadeVolumesAreCutIntoFilesAcrossVolumeBoundaries) {
     AddJob("My-Job", false, 0, {});
     const RestoreResult result = LoadAndRestore("My-Job", {chosen.Path()});
     EXPECT_EQ(result.selected * 10 + result.restored, 43); // the earlier one is not counted
-    EXPECT_TRUE(Logged("FAIL: Restore of /data/a.bin failed! (the version of session "
-                       "20240301221500 is left out: a later one was chosen as well)"));
+    EXPECT_TRUE(host.Logged("FAIL: Restore of /data/a.bin failed! (the version of session "
+                            "20240301221500 is left out: a later one was chosen as well)"));
     // Permissions from the high half, else from the read-only bit.
     const std::tuple<const char*, std::string, mode_t> files[] = {
         {"data/a.bin", data700, 0640},
@@ -255,7 +249,6 @@ TEST_F(RestoreRun, DamagedOrEscapingIndexLinesAreRefusedAndTheRestRestored) {
     AddJob("Daily", false, 0, {});
     const std::string target = chosen.File("R");
     WriteTestFile(target + "/data/a.bin", "precious");
-
     const RestoreResult result = LoadAndRestore("Daily", {target});
     EXPECT_EQ(result.selected * 10 + result.restored, 41); // three lines were left out
     EXPECT_TRUE(FileExists(target + "/data/empty"));
@@ -285,9 +278,8 @@ TEST_F(RestoreRun, MissingVolumesAndUnwritableTargetsCostOnlyTheirFiles) {
     EXPECT_EQ(LoadAndRestore("Split", {chosen.File("split")}).restored, 2);
     EXPECT_FALSE(FileExists(chosen.File("split") + source.File("docs/sub/big.bin")));
     EXPECT_TRUE(BoxSays("Can't find archive Split-002.darc!"));
-    EXPECT_TRUE(
-        Logged("FAIL: Restore of " + source.File("docs/sub/big.bin") + " failed! (Can't find"));
-
+    EXPECT_TRUE(host.Logged("FAIL: Restore of " + source.File("docs/sub/big.bin") +
+                            " failed! (Can't find"));
     // The chosen folder lies below a plain file.
     chosen.Write("file", "not a folder");
     EXPECT_EQ(LoadAndRestore("Split", {chosen.File("file/R")}).restored, 0);
@@ -316,11 +308,10 @@ TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory)
     source.Write("after.txt", "after");
     AddJob("Big", false, 0, {"big.img", "after.txt"});
     RunBackup("Big");
-
     // 149797 blocks of 28672 bytes, then the trailer block. Head and tail fall
     // on the checksum bytes in order: 2^32 is a multiple of 4.
     const std::int64_t trailerAt = 149797LL * 28672;
-    const std::string crc = Hex(XorBlockChecksum(tail, NaiveChecksum(head)));
+    const std::string crc = HexString(XorBlockChecksum(tail, NaiveChecksum(head)));
     const std::vector<clsRestoreFileData> index = IndexLines(destination.File("Big.fs"));
     ASSERT_EQ(index.size(), 2u);
     EXPECT_EQ(index[0].size, size);
@@ -393,7 +384,6 @@ TEST(RestoreTree, SessionsHoldTheirFoldersAndFilesKeyedWithTheirLetterCase) {
     EXPECT_EQ(tree.Find("SES_20240301090000/home/ann/Docs/a.txt")->record, 3);
     EXPECT_EQ(tree.Find("SES_20240301090000relative/c")->record, 4);
     EXPECT_EQ(tree.Find("ses_20240301080000/home"), nullptr); // keys are exact
-
     std::vector<clsRestoreFileData> many;
     for (int i = 0; i < 100000; ++i)
         many.push_back(Rec("/data/d" + std::to_string(i / 1000) + "/f" + std::to_string(i), 8));
