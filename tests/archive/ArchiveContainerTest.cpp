@@ -1,16 +1,8 @@
-#include "archive/clsArchive.h"
-#include "platform/Clock.h"
-
 #include "archive/ArchiveTestSupport.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace archive_test;
 

@@ -1,12 +1,4 @@
-#include "archive/ArchiveFormat.h"
-#include "archive/ArchiveIndex.h"
-#include "archive/RecordCheck.h"
-#include "i18n/Catalogue.h"
-#include "support/TempHome.h"
-
 #include "archive/ArchiveTestSupport.h"
-
-#include <gtest/gtest.h>
 
 using namespace archive_test;
 

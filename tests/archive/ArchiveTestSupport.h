@@ -3,17 +3,18 @@
 // a program folder with jobs.
 
 #include "archive/ArchiveFormat.h"
+#include "archive/ArchiveIndex.h"
+#include "archive/RecordCheck.h"
+#include "archive/RestoreTree.h"
+#include "archive/clsArchive.h"
 #include "archive/clsDskFile.h"
 #include "engine/RestoreRun.h"
 #include "engine/SourceFiles.h"
 #include "support/ProgramFolderSetup.h"
-#include "support/TestHost.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
+#include <filesystem>
 
 namespace archive_test {
 

@@ -1,15 +1,10 @@
 // Damaged files from a disk or a server never crash a reader: each damaged
 // input reads back to something valid or is reported. Seeded: the same every run.
 
-#include "archive/RestoreTree.h"
-#include "engine/BackupRun.h"
+#include "archive/ArchiveTestSupport.h"
 #include "jobs/JobListFile.h"
 
-#include "archive/ArchiveTestSupport.h"
-
-#include <filesystem>
 #include <functional>
-#include <gtest/gtest.h>
 #include <sstream>
 
 using namespace archive_test;

@@ -1,15 +1,7 @@
-#include "archive/RestoreTree.h"
-#include "engine/BackupRun.h"
-#include "platform/Clock.h"
-
 #include "archive/ArchiveTestSupport.h"
 
-#include <fcntl.h>
-#include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 using namespace archive_test;
 
@@ -327,7 +319,7 @@ TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory)
     EXPECT_TRUE(PreadAt(restored, size - 1000, 2000) == tail);
 }
 
-TEST(RestoreSelection, NewestVersionOfEachFileAtOrBeforeASessionNarrowedByPaths) {
+TEST(RestoreSelection, NewestVersionAtOrBeforeASessionNarrowedByPathsKeptBelowTheTarget) {
     const std::vector<clsRestoreFileData> index = {
         Rec("/home/ann/a.txt", 8), Rec("/home/ann/docs/b.txt", 8), Rec("/home/annex/c.txt", 8),
         Rec("/home/ann/a.txt", 9), Rec("/home/ann/docs/b.txt", 10)};
@@ -343,9 +335,7 @@ TEST(RestoreSelection, NewestVersionOfEachFileAtOrBeforeASessionNarrowedByPaths)
     // Stored only after the session asked for: nothing matches.
     EXPECT_EQ(SelectNewestVersions(index, Rec("", 7).dSession, {"/home/ann/a.txt"}).unmatchedPaths,
               Strings{"/home/ann/a.txt"});
-}
-
-TEST(RestoreSelection, TargetsStayBelowTheChosenFolderOrAreRefused) {
+    // Targets stay below the chosen folder or are refused.
     EXPECT_EQ(RestorePathFor(Rec("/home/a.txt", 8), {}), "/home/a.txt");
     EXPECT_EQ(RestorePathFor(Rec("/home/a.txt", 8), {"/tmp/R/"}), "/tmp/R/home/a.txt");
     EXPECT_EQ(RestorePathFor(Rec("/a.txt", 8), {"/"}), "/a.txt");
