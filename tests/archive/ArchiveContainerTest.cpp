@@ -42,7 +42,14 @@ protected:
         return archive.AddFileToArchive(DskFileFor(path), flag);
     }
     std::string Staging(const std::string& name) const { return home.File("temp/" + name); }
-    std::vector<clsRestoreFileData> Index() const { return IndexLines(Staging("Daily.fs")); }
+    // The staged index, every line of it usable.
+    std::vector<clsRestoreFileData> Index() const {
+        std::vector<clsRestoreFileData> records;
+        IndexReport report;
+        EXPECT_TRUE(LoadIndexRecords(Staging("Daily.fs"), records, &report));
+        EXPECT_EQ(report.damagedLines, 0u) << report.firstDamage;
+        return records;
+    }
     // Every indexed file comes back, byte for byte, through a restore that
     // reads the staging folder as its destination.
     void ExpectEveryFileRestorable(bool zipped) {

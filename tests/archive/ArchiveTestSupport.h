@@ -73,17 +73,6 @@ inline HandEntry MakeEntry(const std::string& fname, const std::string& data, st
     return e;
 }
 
-// Every line of an index file as parsed, nothing left out.
-inline std::vector<clsRestoreFileData> IndexLines(const std::string& path) {
-    std::vector<clsRestoreFileData> lines;
-    const std::string text = ReadTestFile(path);
-    for (std::size_t pos = 0, end; pos < text.size(); pos = end + 2) {
-        end = std::min(text.find("\r\n", pos), text.size());
-        lines.push_back(ParseIndexRecord(std::string_view(text).substr(pos, end - pos)));
-    }
-    return lines;
-}
-
 // A file record as the file search would make it; also for names it would
 // pass over (missing files, pipes), to see the writer refuse them.
 inline clsDskFile DskFileFor(const std::string& fullPath) {

@@ -300,7 +300,7 @@ TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory)
     // on the checksum bytes in order: 2^32 is a multiple of 4.
     const std::int64_t trailerAt = 149797LL * 28672;
     const std::string crc = HexString(XorBlockChecksum(tail, NaiveChecksum(head)));
-    const std::vector<clsRestoreFileData> index = IndexLines(destination.File("Big.fs"));
+    const std::vector<clsRestoreFileData> index = DestinationIndex("Big");
     ASSERT_EQ(index.size(), 2u);
     EXPECT_EQ(index[0].size, size);
     EXPECT_EQ(index[0].recsize, 28672);
