@@ -18,7 +18,6 @@ std::shared_ptr<void> LimitFileSize(rlim_t bytes) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     return std::shared_ptr<void>(nullptr, [](void*) { ::setrlimit(RLIMIT_FSIZE, &old); });
 }
-
 class ArchiveContainer : public RestoreFixture {
 protected:
     void SetUp() override {
@@ -143,7 +142,6 @@ TEST_F(ArchiveContainer, DuplicatesUnstorableNamesAndAClosedArchiveWriteNothing)
     EXPECT_TRUE(blocked.Volumes.empty());
     EXPECT_FALSE(FileExists(Staging("Daily.fs")));
 }
-
 // Volumes are split on their size on disk; an entry, or its trailer alone,
 // may run on into the next one. `placed` lists each entry as
 // "start@offset..end@endOffset" (end offset left out for gzip, where it
@@ -185,7 +183,6 @@ TEST_F(ArchiveContainer, SplitsNameVolumesInOrderAndEntriesSpanThem) {
     EXPECT_GE(FileSize(Staging("Daily.darc")), 1000000);
     EXPECT_LT(FileSize(Staging("Daily.darc")), 1000000 + 2 * 16384);
 }
-
 // A file that cannot be finished (skip, cancel, full disk) is cut away again:
 // the volumes are as before it, and the next file follows on.
 TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {

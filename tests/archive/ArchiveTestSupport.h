@@ -28,7 +28,6 @@ inline std::string Zcat(const std::string& path) {
     ::pclose(p);
     return out;
 }
-
 // The checksum the slow, obvious way: byte k = XOR of the bytes at positions
 // congruent to k modulo 4.
 inline std::string NaiveChecksum(const std::string& data) {
@@ -37,23 +36,19 @@ inline std::string NaiveChecksum(const std::string& data) {
         sum[i % 4] = static_cast<char>(sum[i % 4] ^ data[i]);
     return sum;
 }
-
 inline std::string Replaced(std::string text, const std::string& what, const std::string& with) {
     return text.replace(text.find(what), what.size(), with);
 }
-
 inline std::string Padded(std::int64_t value, std::size_t width) {
     const std::string digits = std::to_string(value);
     return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
 }
-
 // One stored file laid out by hand in 512-byte blocks: its blocks filled up
 // with 0x00, the trailer block, and the index line that finds it. Written at
 // 1700000000 s after 1970: 133444736000000000 ticks of 100 ns since 1601.
 struct HandEntry {
     std::string blocks, trailer, line;
 };
-
 inline HandEntry MakeEntry(const std::string& fname, const std::string& data, std::int64_t attrib,
                            const std::string& arcStart, std::int64_t start,
                            const std::string& arcEnd, std::int64_t end) {
@@ -72,7 +67,6 @@ inline HandEntry MakeEntry(const std::string& fname, const std::string& data, st
              "|dCT=0/0|dLAt=31070023/-965935104|dLWt=31070023/-965935104\r\n";
     return e;
 }
-
 // A file record as the file search would make it; also for names it would
 // pass over (missing files, pipes), to see the writer refuse them.
 inline clsDskFile DskFileFor(const std::string& fullPath) {
@@ -80,7 +74,6 @@ inline clsDskFile DskFileFor(const std::string& fullPath) {
     f.filename = FileNameOf(fullPath);
     return f;
 }
-
 // Bytes that do not compress and do not repeat, the same for the same origin.
 inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     std::string out(n, '\0');
@@ -93,7 +86,6 @@ inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     }
     return out;
 }
-
 // The run fixture with a folder to restore into; the engine's restore list is
 // let go after each test.
 class RestoreFixture : public RunFixture {

@@ -53,7 +53,6 @@ public:
 private:
     std::uint64_t state_;
 };
-
 using Mutation = RestoreFixture;
 
 } // namespace

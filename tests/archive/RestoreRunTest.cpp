@@ -10,23 +10,19 @@ namespace {
 clsRestoreFileData Rec(const std::string& fname, int hour) {
     return ParseIndexRecord("dSession=20240301" + Padded(hour, 2) + "0000|fname=" + fname);
 }
-
 using Strings = std::vector<std::string>;
-
 Strings Names(const std::vector<clsRestoreFileData>& records) {
     Strings names;
     for (const auto& r : records)
         names.push_back(r.fname + "@" + std::to_string(r.dSession.Hour()));
     return names;
 }
-
 std::string PreadAt(const std::string& path, std::int64_t offset, std::size_t length) {
     std::ifstream in(path, std::ios::binary);
     std::string out(length, '\0');
     out.resize(static_cast<std::size_t>(in.seekg(offset).read(out.data(), length).gcount()));
     return out;
 }
-
 // The file's bytes, permissions and write time.
 void ExpectFile(const std::string& path, const std::string& data, mode_t mode, std::int64_t mtime) {
     struct stat st {};
@@ -35,19 +31,16 @@ void ExpectFile(const std::string& path, const std::string& data, mode_t mode, s
     EXPECT_EQ(st.st_mode & 07777, mode) << path;
     EXPECT_EQ(st.st_mtim.tv_sec, mtime) << path;
 }
-
 void ExpectNoTemporaryFile(const std::string& root) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
         EXPECT_NE(entry.path().filename().string().rfind(".tvrestore-", 0), 0u) << entry.path();
 }
-
 // A read-only file, an executable, an empty one, and data that ends in zeros
 // (never written, but they must still count); text that compresses well.
 const std::pair<const char*, mode_t> kFiles[] = {{"docs/a.txt", 0640},
                                                  {"docs/sub/big.bin", 0755},
                                                  {"docs/empty.dat", 0444},
                                                  {"docs/t.txt", 0600}};
-
 class RestoreRun : public RestoreFixture {
 protected:
     void SetUp() override {
@@ -68,7 +61,6 @@ protected:
                        1700000000 + i);
         ExpectNoTemporaryFile(root + source.Path());
     }
-
     std::vector<std::string> original;
 };
 
@@ -105,7 +97,6 @@ TEST_F(RestoreRun, EveryArchiveKindRestoresByteForByteBelowAChosenFolderOrInPlac
     ExpectRestored("");
     EXPECT_EQ(host.boxes.back().text, "4/4 files restored to !");
 }
-
 // A restore and a backup run never share the staging folder.
 TEST_F(RestoreRun, RestoresSayWhyTheyCannotBeginAndHoldStagingWhileTheyWork) {
     std::string why;
@@ -186,7 +177,6 @@ TEST_F(RestoreRun, CancelAndTheQuestionsBeforeARestoreLeaveNothingHalfDone) {
     EXPECT_TRUE(PickRestoreFolder() == std::nullopt);
     EXPECT_EQ(host.boxes.back().text, "Restore of files aborted by user!");
 }
-
 // The volumes here are written by hand from the format, so the reader is
 // checked against the format itself and not against our own writer. The job
 // name holds a "-" like the volume numbers do.
@@ -280,7 +270,6 @@ TEST_F(RestoreRun, MissingVolumesAndUnwritableTargetsCostOnlyTheirFiles) {
     EXPECT_TRUE(FolderExists(a + "/inside"));
     EXPECT_TRUE(BoxSays("Cannot open " + a + " file to restore! (Is a directory)"));
 }
-
 // 4 GiB and a little more, mostly a hole: source, volume and restored file
 // stay sparse, so it takes no room where the file system keeps holes.
 TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory) {
