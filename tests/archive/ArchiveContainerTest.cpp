@@ -1,16 +1,8 @@
-#include "archive/clsArchive.h"
-#include "platform/Clock.h"
-
 #include "archive/ArchiveTestSupport.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace archive_test;
 
@@ -26,7 +18,6 @@ std::shared_ptr<void> LimitFileSize(rlim_t bytes) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     return std::shared_ptr<void>(nullptr, [](void*) { ::setrlimit(RLIMIT_FSIZE, &old); });
 }
-
 class ArchiveContainer : public RestoreFixture {
 protected:
     void SetUp() override {
@@ -50,8 +41,14 @@ protected:
         return archive.AddFileToArchive(DskFileFor(path), flag);
     }
     std::string Staging(const std::string& name) const { return home.File("temp/" + name); }
-    std::vector<clsRestoreFileData> Index() const { return IndexLines(Staging("Daily.fs")); }
-
+    // The staged index, every line of it usable.
+    std::vector<clsRestoreFileData> Index() const {
+        std::vector<clsRestoreFileData> records;
+        IndexReport report;
+        EXPECT_TRUE(LoadIndexRecords(Staging("Daily.fs"), records, &report));
+        EXPECT_EQ(report.damagedLines, 0u) << report.firstDamage;
+        return records;
+    }
     // Every indexed file comes back, byte for byte, through a restore that
     // reads the staging folder as its destination.
     void ExpectEveryFileRestorable(bool zipped) {
@@ -66,7 +63,6 @@ protected:
                 << rec.fname;
         host.boxes.clear();
     }
-
     std::map<std::string, std::string> sources;
 };
 
@@ -86,7 +82,6 @@ TEST_F(ArchiveContainer, TrailersAndIndexLinesMatchWhatIsWrittenByHandAlsoUnderG
     Open(archive);
     for (const clsDskFile& f : files)
         ASSERT_EQ(archive.AddFileToArchive(f, false), 1);
-
     // A zero-byte file is its trailer alone.
     const std::string volume = ReadTestFile(Staging("Daily.darc"));
     EXPECT_EQ(volume.substr(0, empty.size() + 62), empty + "000000000000" + "00000000" +
@@ -110,7 +105,6 @@ TEST_F(ArchiveContainer, TrailersAndIndexLinesMatchWhatIsWrittenByHandAlsoUnderG
     EXPECT_EQ(archive.currSize(), 300004);
     EXPECT_EQ(archive.Volumes.at(0).FullName(), Staging("Daily.darc"));
     ExpectEveryFileRestorable(false);
-
     // Compressed, the volume unzips with zcat to the same bytes, and the index is the same.
     clsArchive zipped;
     Open(zipped, true);
@@ -126,7 +120,7 @@ TEST_F(ArchiveContainer, DuplicatesUnstorableNamesAndAClosedArchiveWriteNothing)
     const std::string path = Source("twice", "data");
     clsArchive archive;
     EXPECT_EQ(Add(archive, path), 2); // not opened yet
-    EXPECT_TRUE(Logged("archive is closed after an earlier failure: " + path));
+    EXPECT_TRUE(host.Logged("archive is closed after an earlier failure: " + path));
     Open(archive);
     ASSERT_EQ(::mkfifo(source.File("pipe").c_str(), 0600), 0);
     // Names with "|" or a line break would come back from the index as other
@@ -137,7 +131,7 @@ TEST_F(ArchiveContainer, DuplicatesUnstorableNamesAndAClosedArchiveWriteNothing)
                           Add(archive, Source("a|fname=b", "x")),
                           Add(archive, Source("line\nbreak", "x"))}),
         (std::vector<int>{1, 12, 13, 14, 14, 14, 14}));
-    EXPECT_TRUE(Logged("ERROR:clsFile.fOpen()->2---" + source.File("gone")));
+    EXPECT_TRUE(host.Logged("ERROR:clsFile.fOpen()->2---" + source.File("gone")));
     EXPECT_EQ(ReadTestFile(Staging("Daily.darc")).size() * 10 + Index().size(), 10241u);
     archive.CloseArchive();
     EXPECT_EQ(Add(archive, path), 2);
@@ -148,7 +142,6 @@ TEST_F(ArchiveContainer, DuplicatesUnstorableNamesAndAClosedArchiveWriteNothing)
     EXPECT_TRUE(blocked.Volumes.empty());
     EXPECT_FALSE(FileExists(Staging("Daily.fs")));
 }
-
 // Volumes are split on their size on disk; an entry, or its trailer alone,
 // may run on into the next one. `placed` lists each entry as
 // "start@offset..end@endOffset" (end offset left out for gzip, where it
@@ -171,7 +164,7 @@ TEST_F(ArchiveContainer, SplitsNameVolumesInOrderAndEntriesSpanThem) {
         for (std::size_t v = 0; v < sizes.size(); ++v)
             EXPECT_EQ(FileSize(Staging(VolumeFileName(VolumeName("Daily", v)))), sizes[v]);
         EXPECT_EQ(archive.Volumes.size(), zipped ? 2u : sizes.size());
-        EXPECT_EQ(Logged("Splitting file ...Daily-001"), split);
+        EXPECT_EQ(host.Logged("Splitting file ...Daily-001"), split);
         ExpectEveryFileRestorable(zipped);
         host.activity.clear();
     };
@@ -190,7 +183,6 @@ TEST_F(ArchiveContainer, SplitsNameVolumesInOrderAndEntriesSpanThem) {
     EXPECT_GE(FileSize(Staging("Daily.darc")), 1000000);
     EXPECT_LT(FileSize(Staging("Daily.darc")), 1000000 + 2 * 16384);
 }
-
 // A file that cannot be finished (skip, cancel, full disk) is cut away again:
 // the volumes are as before it, and the next file follows on.
 TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {
@@ -205,8 +197,8 @@ TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {
         host.onYield = nullptr;
         limit.reset();
         EXPECT_EQ(archive.LastErrno(), err);
-        EXPECT_EQ(Logged("Archiving stopped at " + Staging("Daily.darc") + ": " +
-                         (err != 0 ? std::strerror(err) : "")),
+        EXPECT_EQ(host.Logged("Archiving stopped at " + Staging("Daily.darc") + ": " +
+                              (err != 0 ? std::strerror(err) : "")),
                   err != 0);
         EXPECT_FALSE(gSkipRequest);
         EXPECT_EQ(gAbort, zipped && result == 10); // the run decides what a cancel means
@@ -231,7 +223,6 @@ TEST_F(ArchiveContainer, AnEntryThatFailsIsRolledBackAndTheNextFollowsOn) {
         expectRollBack(zipped, 0, 2, EFBIG, [&](clsArchive&) {
             limit = LimitFileSize(FileSize(Staging("Daily.darc")) + 5000);
         });
-
     // The index line of an incremental run that does not fit goes too.
     const std::string earlier = std::string(60000, 'x') + "\r\n";
     home.Write("temp/Daily.fs", earlier);
@@ -290,7 +281,6 @@ TEST_F(ArchiveContainer, StagingIsPreparedForThisJobAloneAndAskedAboutWhenUnusab
     Open(full, false, true);
     EXPECT_EQ(ListFileNames(home.File("temp")), std::vector<std::string>{"Other.fs"});
     EXPECT_EQ(full.sTempPath, home.File("temp/"));
-
     // A file where the staging folder belongs: asked after five tries.
     std::filesystem::remove_all(home.File("temp"));
     home.Write("temp", "a file where the folder should be");

@@ -1,12 +1,4 @@
-#include "archive/ArchiveFormat.h"
-#include "archive/ArchiveIndex.h"
-#include "archive/RecordCheck.h"
-#include "i18n/Catalogue.h"
-#include "support/TempHome.h"
-
 #include "archive/ArchiveTestSupport.h"
-
-#include <gtest/gtest.h>
 
 using namespace archive_test;
 
@@ -27,13 +19,11 @@ clsArchiveFileData ReportRecord() {
     rec.tLastWriteTimeSet(0xFFFFFFFFu, 0x80000000u);
     return rec;
 }
-
 const std::string kReportLine =
     "dSession=20240301221500|RecSize=1024|arcStart=Daily|sOffs=4294967808"
     "|arcEnd=Daily-001|dEndOffset=103424|fname=/home/ann/Data/report, final=2.doc"
     "|size=102400|crc=1A2B3C4D|Attrib=2175008800|dCT=29600000/-1500000000"
     "|dLAt=29610000/12345678|dLWt=-1/-2147483648\r\n";
-
 // A record's fields in index order, times as their two halves.
 std::string Fields(const clsRestoreFileData& r) {
     std::string out = r.dSession.Format("yyyyMMddHHmmss");
@@ -68,7 +58,7 @@ TEST(ArchiveFormat, ChecksumBytesFollowTheDefinition) {
         {"\x01\x01\x01\x01", std::string("\xF0\x0F\xFF\x00", 4), "\xF1\x0E\xFE\x01"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(XorBlockChecksum(c.data, c.start), c.sum) << Hex(c.data);
+        EXPECT_EQ(XorBlockChecksum(c.data, c.start), c.sum) << HexString(c.data);
     EXPECT_EQ(HexString(std::string("abc\0", 4)), "61626300");
     // Chained over blocks, or summed over a run of them at once: the same;
     // odd offsets exercise unaligned words.
@@ -123,12 +113,10 @@ TEST(IndexLine, FieldsAreReadLeniently) {
     const clsRestoreFileData r = ParseIndexRecord(
         "stray|FNAME=/x/a=b, c.txt||other=5|SIZE=12abc|arcstart=V|RecSize= 512 |sOffs=|"
         "DENDOFFSET=99|attrib=32|dLAt=garbage|dCT=5/4294967290|dLWt=junk");
-    // A half may be written unsigned; a time without "/" repeats the line's
-    // previous one.
+    // A half may be written unsigned; a time without "/" repeats the line's previous one.
     EXPECT_EQ(Fields(r), "18991230000000 512 0 99 0 32 5/4294967290 0/0 5/4294967290 V.. "
                          " /x/a=b, c.txt");
 }
-
 // Each damaged line is left out with the reason; the lines around it stay.
 TEST(IndexFile, ImpossibleRecordsAreLeftOutWithTheirReasonTheRestKept) {
     LoadMessageCatalogue("");

@@ -2,17 +2,19 @@
 // Shared by the archive tests: entries laid out by hand from the formats, and
 // a program folder with jobs.
 
+#include "archive/ArchiveFormat.h"
+#include "archive/ArchiveIndex.h"
+#include "archive/RecordCheck.h"
+#include "archive/RestoreTree.h"
+#include "archive/clsArchive.h"
 #include "archive/clsDskFile.h"
 #include "engine/RestoreRun.h"
 #include "engine/SourceFiles.h"
 #include "support/ProgramFolderSetup.h"
-#include "support/TestHost.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
+#include <filesystem>
 
 namespace archive_test {
 
@@ -26,7 +28,6 @@ inline std::string Zcat(const std::string& path) {
     ::pclose(p);
     return out;
 }
-
 // The checksum the slow, obvious way: byte k = XOR of the bytes at positions
 // congruent to k modulo 4.
 inline std::string NaiveChecksum(const std::string& data) {
@@ -35,37 +36,26 @@ inline std::string NaiveChecksum(const std::string& data) {
         sum[i % 4] = static_cast<char>(sum[i % 4] ^ data[i]);
     return sum;
 }
-
-inline std::string Hex(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes)
-        out += std::string{"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
-    return out;
-}
-
 inline std::string Replaced(std::string text, const std::string& what, const std::string& with) {
     return text.replace(text.find(what), what.size(), with);
 }
-
 inline std::string Padded(std::int64_t value, std::size_t width) {
     const std::string digits = std::to_string(value);
     return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
 }
-
 // One stored file laid out by hand in 512-byte blocks: its blocks filled up
 // with 0x00, the trailer block, and the index line that finds it. Written at
 // 1700000000 s after 1970: 133444736000000000 ticks of 100 ns since 1601.
 struct HandEntry {
     std::string blocks, trailer, line;
 };
-
 inline HandEntry MakeEntry(const std::string& fname, const std::string& data, std::int64_t attrib,
                            const std::string& arcStart, std::int64_t start,
                            const std::string& arcEnd, std::int64_t end) {
     HandEntry e;
     e.blocks = data;
     e.blocks.resize((data.size() + 511) / 512 * 512, '\0');
-    const std::string crc = Hex(NaiveChecksum(e.blocks));
+    const std::string crc = HexString(NaiveChecksum(e.blocks));
     e.trailer = fname + Padded(static_cast<std::int64_t>(data.size()), 12) + crc +
                 Padded(start, 14) + Padded(end, 14) + "20240301221500" + Padded(attrib, 13);
     e.trailer.resize(512, '\0');
@@ -77,18 +67,6 @@ inline HandEntry MakeEntry(const std::string& fname, const std::string& data, st
              "|dCT=0/0|dLAt=31070023/-965935104|dLWt=31070023/-965935104\r\n";
     return e;
 }
-
-// Every line of an index file as parsed, nothing left out.
-inline std::vector<clsRestoreFileData> IndexLines(const std::string& path) {
-    std::vector<clsRestoreFileData> lines;
-    const std::string text = ReadTestFile(path);
-    for (std::size_t pos = 0, end; pos < text.size(); pos = end + 2) {
-        end = std::min(text.find("\r\n", pos), text.size());
-        lines.push_back(ParseIndexRecord(std::string_view(text).substr(pos, end - pos)));
-    }
-    return lines;
-}
-
 // A file record as the file search would make it; also for names it would
 // pass over (missing files, pipes), to see the writer refuse them.
 inline clsDskFile DskFileFor(const std::string& fullPath) {
@@ -96,7 +74,6 @@ inline clsDskFile DskFileFor(const std::string& fullPath) {
     f.filename = FileNameOf(fullPath);
     return f;
 }
-
 // Bytes that do not compress and do not repeat, the same for the same origin.
 inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     std::string out(n, '\0');
@@ -109,50 +86,34 @@ inline std::string PseudoRandomBytes(std::size_t n, std::uint32_t origin) {
     }
     return out;
 }
-
-// A program folder with a source tree, a destination and a folder to
-// restore into; jobs archive into the destination.
-class RestoreFixture : public ::testing::Test {
+// The run fixture with a folder to restore into; the engine's restore list is
+// let go after each test.
+class RestoreFixture : public RunFixture {
 protected:
-    void SetUp() override { PrepareProgramFolder(home); }
     void TearDown() override {
         gRestoreJob.reset();
         gRestoreList.clear();
-        ReleaseProgramFolder();
+        RunFixture::TearDown();
     }
-
+    using RunFixture::AddJob;
     std::shared_ptr<clsBackup> AddJob(const std::string& name, bool zipped, int split,
                                       const std::vector<std::string>& sources) {
-        auto job = std::make_shared<clsBackup>();
-        job->sName = name;
-        job->sDestinationDir = destination.Path();
-        job->archived = true;
+        auto job = AddJob(name, sources);
         job->bZipped = zipped;
         job->splitSize = split;
-        for (const std::string& s : sources)
-            job->AddFile({.sPath = source.File(s), .bForD = s.back() == '/' ? 1 : 0});
-        gBackups.push_back(job);
         return job;
     }
-
     RestoreResult LoadAndRestore(const std::string& name, const RestoreTarget& target) {
         host.boxes.clear();
         std::string why;
         EXPECT_TRUE(LoadRestoreList(name, &why)) << why;
         return gRestoreJob ? RestoreFiles(*gRestoreJob, gRestoreList, target) : RestoreResult{};
     }
-
     bool BoxSays(const std::string& text) const {
         return std::any_of(host.boxes.begin(), host.boxes.end(),
                            [&](const auto& b) { return b.text.find(text) != std::string::npos; });
     }
-    bool Logged(const std::string& text) const {
-        return std::any_of(host.activity.begin(), host.activity.end(),
-                           [&](const auto& l) { return l.find(text) != std::string::npos; });
-    }
-
-    TempHome home, source, destination, chosen;
-    TestHost host;
+    TempHome chosen;
 };
 
 } // namespace archive_test
