@@ -2,6 +2,7 @@
 // input reads back to something valid or is reported. Seeded: the same every run.
 
 #include "archive/ArchiveTestSupport.h"
+#include "jobs/JobListFile.h"
 
 #include <functional>
 #include <sstream>
@@ -141,4 +142,38 @@ TEST_F(Mutation, DamagedVolumesAreRestoredExactlyOrReported) {
         std::filesystem::remove_all(target);
     }
     EXPECT_GT(failed, 200) << "most damage should be of the kind a reader must catch";
+}
+
+TEST_F(Mutation, DamagedJobListsLoadToJobsThatSaveTheSameOrSayWhy) {
+    const std::string jobList =
+        "[Backups]\r\nDaily\r\nRemote\r\n\r\n[Daily]\r\nStorage=LOC\r\nDestination=/backup\r\n"
+        "Type=FULL\r\nCompress=NOT\r\nIMSK=*.doc;*.txt\r\nEMSK=*.tmp\r\nStatus=1\r\nProtected=\r\n"
+        "OKLast=200503012130\r\nArchived=yes\r\nSplit=0\r\nSchedule=2,200503010800,068,2130\r\n"
+        "Dir0001=/home/ann/Docs/\r\nFile0001=/home/ann/notes, draft.txt,1234\r\n\r\n[Remote]\r\n"
+        "Storage=FTP\r\nHostname=ftp.example.org\r\nPort=21\r\nUser=ann\r\nPass=53,11,7\r\n"
+        "Pav=PASV\r\nDestination=/backups\r\nType=INCR\r\nCompress=ZIP\r\nStatus=0\r\n"
+        "Protected=53,11,7\r\nOKLast=189912300000\r\nArchived=no\r\nSplit=650000\r\n"
+        "Schedule=1,200503010800,030\r\nFile0002=/etc/hosts,0\r\n";
+    Damage damage(4711);
+    int refused = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::string text = damage.Damaged(jobList, true, 1 + damage.Below(3));
+        SCOPED_TRACE("round " + std::to_string(round) + ":\n" + text);
+        home.Write("backups.ini", text);
+        std::vector<std::shared_ptr<clsBackup>> jobs = {std::make_shared<clsBackup>()};
+        std::string error;
+        if (!LoadBackups(home.File("backups.ini"), jobs, error)) {
+            EXPECT_FALSE(error.empty());
+            EXPECT_EQ(jobs.size(), 1u); // left as it was
+            ++refused;
+            continue;
+        }
+        // What was loaded is a job list: saved and loaded again, it is the same.
+        jobs.erase(jobs.begin());
+        home.Write("again.ini", SerializeBackups(jobs));
+        std::vector<std::shared_ptr<clsBackup>> again;
+        ASSERT_TRUE(LoadBackups(home.File("again.ini"), again, error)) << error;
+        EXPECT_EQ(SerializeBackups(again), SerializeBackups(jobs));
+    }
+    EXPECT_GT(refused, 30);
 }
