@@ -109,50 +109,35 @@ TEST_F(BackupRun, ArchivedJobNamedAfterAFolderOfTheProgramFolderDeliversIntoTheD
 TEST_F(BackupRun, IncrementalRunsStoreOnlyNewAndRewrittenFilesAndAppendSessions) {
     Incremental("Inc");
     ASSERT_EQ(Run("Inc")->enumStatus, kStatusFinished); // no index yet: everything
-    EXPECT_TRUE(FileExists(destination.File("Inc202612051000.darc")));
+    const std::string first = destination.Read("Inc202612051000.darc");
     ASSERT_EQ(DestinationIndex("Inc").size(), 4u);
 
-    SetClockOverride(At(11, 0));
-    host.activity.clear();
-    EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
-    EXPECT_TRUE(host.Logged("No files were found for backup!"));
-    EXPECT_EQ(DestinationIndex("Inc").size(), 4u);
-
-    // Same size, new write time; and a new file.
-    PutSource("docs/a.txt", "ALPHA", 1700000500);
-    PutSource("docs/new.txt", "brand new");
-    SetClockOverride(At(12, 0));
-    EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
-    const auto records = DestinationIndex("Inc");
-    ASSERT_EQ(records.size(), 6u);
-    EXPECT_EQ(records[4].arcStart, "Inc202612051200");
-    std::vector<std::string> stored{records[4].fname, records[5].fname};
-    std::sort(stored.begin(), stored.end());
-    EXPECT_EQ(stored,
-              (std::vector<std::string>{source.File("docs/a.txt"), source.File("docs/new.txt")}));
-    EXPECT_EQ(SessionStamps("Inc"), (std::vector<std::string>{"20261205100000", "20261205120000"}));
-}
-
-TEST_F(BackupRun, RunsWithinOneSecondGetTheirOwnVolumeAndSessionStamp) {
-    Incremental("Inc");
-    Run("Inc");
-    const std::string first = destination.Read("Inc202612051000.darc");
+    // Within the same second: a volume and session stamp of its own.
     PutSource("docs/new.txt", "later that second");
     EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
     EXPECT_EQ(destination.Read("Inc202612051000.darc"), first);
     EXPECT_EQ(DestinationIndex("Inc").back().arcStart, "Inc202612051001");
-    EXPECT_EQ(SessionStamps("Inc"), (std::vector<std::string>{"20261205100000", "20261205100001"}));
-}
 
-TEST_F(BackupRun, ProtectedArchiveIsEncryptedAndItsIndexStillDrivesIncrementalRuns) {
-    Incremental("Safe", "correct horse");
-    ASSERT_EQ(Run("Safe")->enumStatus, kStatusFinished);
-    EXPECT_EQ(destination.Read("Safe.fs").find("fname="), std::string::npos);
-    EXPECT_EQ(source.Read("notes.txt"), "single file source");
     SetClockOverride(At(11, 0));
     host.activity.clear();
-    EXPECT_EQ(Run("Safe")->enumStatus, kStatusFinished);
+    EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
     EXPECT_TRUE(host.Logged("No files were found for backup!"));
+    EXPECT_EQ(DestinationIndex("Inc").size(), 5u);
+
+    // Same size, new write time; and a new file.
+    PutSource("docs/a.txt", "ALPHA", 1700000500);
+    PutSource("docs/newer.txt", "brand new");
+    SetClockOverride(At(12, 0));
+    EXPECT_EQ(Run("Inc")->enumStatus, kStatusFinished);
+    const auto records = DestinationIndex("Inc");
+    ASSERT_EQ(records.size(), 7u);
+    EXPECT_EQ(records[5].arcStart, "Inc202612051200");
+    std::vector<std::string> stored{records[5].fname, records[6].fname};
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored,
+              (std::vector<std::string>{source.File("docs/a.txt"), source.File("docs/newer.txt")}));
+    EXPECT_EQ(SessionStamps("Inc"),
+              (std::vector<std::string>{"20261205100000", "20261205100001", "20261205120000"}));
 }
 
 TEST_F(BackupRun, AnIndexThatCannotBeReadStopsTheRunAndStaysAsItWas) {
@@ -174,18 +159,19 @@ TEST_F(BackupRun, AnIndexThatCannotBeReadStopsTheRunAndStaysAsItWas) {
          "cannot be copied"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
         const auto job = Incremental(c.situation);
         c.spoil(*job);
         const std::string before = destination.Read(job->sName + ".fs");
         const std::size_t files = ListFileNames(destination.Path()).size();
         PutSource("docs/a.txt", "changed", 1700000900);
         host.activity.clear();
-        EXPECT_EQ(Run(job->sName)->enumStatus, kStatusFailed) << c.situation;
-        EXPECT_TRUE(host.Logged("The index of the earlier backups cannot be read")) << c.situation;
-        EXPECT_TRUE(host.Logged(c.cause)) << c.situation;
-        EXPECT_EQ(destination.Read(job->sName + ".fs"), before) << c.situation;
-        EXPECT_EQ(ListFileNames(destination.Path()).size(), files) << c.situation;
-        EXPECT_TRUE(ListFileNames(home.File("temp")).empty()) << c.situation;
+        EXPECT_EQ(Run(job->sName)->enumStatus, kStatusFailed);
+        EXPECT_TRUE(host.Logged("The index of the earlier backups cannot be read"));
+        EXPECT_TRUE(host.Logged(c.cause));
+        EXPECT_EQ(destination.Read(job->sName + ".fs"), before);
+        EXPECT_EQ(ListFileNames(destination.Path()).size(), files);
+        EXPECT_TRUE(ListFileNames(home.File("temp")).empty());
     }
 }
 
@@ -220,6 +206,7 @@ TEST_F(BackupRun, ARuntimeErrorEndsTheRunAsFailedAndFreesTheScheduler) {
     } cases[] = {{"std::runtime_error", [] { throw std::runtime_error("boom"); }},
                  {"std::bad_alloc", [] { throw std::bad_alloc(); }}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         gBackups.clear();
         Plain("Docs");
         host.timerStates.clear();
@@ -230,16 +217,19 @@ TEST_F(BackupRun, ARuntimeErrorEndsTheRunAsFailedAndFreesTheScheduler) {
             }
         };
         RunBackup("Docs");
-        EXPECT_EQ(FindBackup("Docs")->enumStatus, kStatusFailed) << c.what;
-        EXPECT_FALSE(gBackupRunning) << c.what;
-        EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true})) << c.what;
-        EXPECT_TRUE(host.Logged("Backup of Docs failed!")) << c.what;
-        EXPECT_NE(home.Read("backups.ini").find("Status=2"), std::string::npos) << c.what;
+        EXPECT_EQ(FindBackup("Docs")->enumStatus, kStatusFailed);
+        EXPECT_FALSE(gBackupRunning);
+        EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
+        EXPECT_TRUE(host.Logged("Backup of Docs failed!"));
+        EXPECT_NE(home.Read("backups.ini").find("Status=2"), std::string::npos);
     }
 }
 
+// A protected plain copy: the delivered copy is encrypted, never the source.
 TEST_F(BackupRun, TheRunWorksOnItsOwnCopyAndReportsToTheJobOfItsName) {
     auto listed = Plain("Docs");
+    listed->Protected = true;
+    listed->password = "pw";
     TempHome elsewhere;
     host.onYield = [&] {
         // An editor changes the job while it runs, then a window replaces it.
@@ -251,19 +241,11 @@ TEST_F(BackupRun, TheRunWorksOnItsOwnCopyAndReportsToTheJobOfItsName) {
         host.onYield = nullptr;
     };
     RunBackup("Docs");
-    EXPECT_EQ(Mirrored("notes.txt"), "single file source");
+    EXPECT_EQ(source.Read("notes.txt"), "single file source");
+    EXPECT_GT(Mirrored("notes.txt").size(), 18u); // encrypted, so no longer the text
     EXPECT_TRUE(ListFileNames(elsewhere.Path()).empty());
     EXPECT_EQ(gBackups[0]->enumStatus, kStatusFinished);
     EXPECT_EQ(gBackups[0]->sDestinationDir, elsewhere.Path());
-}
-
-TEST_F(BackupRun, ProtectedPlainCopyEncryptsTheDeliveredCopyNeverTheSource) {
-    const auto job = Plain("SafeCopy");
-    job->Protected = true;
-    job->password = "pw";
-    ASSERT_EQ(Run("SafeCopy")->enumStatus, kStatusFinished);
-    EXPECT_EQ(source.Read("docs/a.txt"), "alpha");
-    EXPECT_GT(Mirrored("docs/a.txt").size(), 5u); // encrypted, so no longer "alpha"
 }
 
 TEST_F(BackupRun, ACancelledRunCountsAsRunningUntilItHasReturned) {
@@ -287,19 +269,16 @@ TEST_F(BackupRun, ACancelledRunCountsAsRunningUntilItHasReturned) {
     EXPECT_EQ(host.timerStates, (std::vector<bool>{false, true}));
 }
 
-TEST_F(BackupRun, AFailedCopyIsCountedAndFailsTheRun) {
+// A copy that fails fails the run; no files at all is a finished run.
+TEST_F(BackupRun, AFailedCopyIsCountedAndFailsTheRunNoFilesFinishesIt) {
     Plain("Docs")->AddFile({.sPath = source.File("missing.txt"), .bForD = 0});
     EXPECT_EQ(Run("Docs")->enumStatus, kStatusFailed);
     EXPECT_TRUE(host.Logged("*   Not stored:   1"));
     EXPECT_TRUE(host.Logged("Backup of Docs failed!"));
-}
-
-TEST_F(BackupRun, NoFilesIsAFinishedRun) {
     CreateFolderPath(source.File("nothing"));
     AddJob("Empty", {"nothing/"})->archived = false;
-    const auto job = Run("Empty");
-    EXPECT_EQ(job->enumStatus, kStatusFinished);
-    EXPECT_EQ(job->lastOK, At(10, 0));
+    EXPECT_EQ(Run("Empty")->enumStatus, kStatusFinished);
+    EXPECT_EQ(FindBackup("Empty")->lastOK, At(10, 0));
     EXPECT_TRUE(host.Logged("No files were found for backup!"));
 }
 

@@ -65,10 +65,14 @@ TEST_F(EarlierIndex, IsKeptLocallyUnderAFreeNameAndNothingIsOverwritten) {
 TEST_F(EarlierIndex, ANewPasswordRunsAFullSetOnceTheOldIndexIsKept) {
     PutSource("docs/a.txt", "a");
     auto job = AddJob("Safe");
-    job->Protected = true;
+    job->Protected = job->bIncremental = true;
     job->password = "old";
     ASSERT_EQ(Run("Safe")->enumStatus, kStatusFinished);
+    SetClockOverride(At(10, 30)); // the encrypted index still drives the next run
+    EXPECT_EQ(Run("Safe")->enumStatus, kStatusFinished);
+    EXPECT_TRUE(host.Logged("No files were found for backup!"));
     const std::string oldIndex = destination.Read("Safe.fs");
+    EXPECT_EQ(oldIndex.find("fname="), std::string::npos);
     clsBackup before = *job;
     job->password = "new";
     ASSERT_TRUE(ChangeNeedsNewSet(before, *job) && HasBackups(before));

@@ -69,8 +69,7 @@ protected:
         job->archived = true;
         for (const std::string& entry : sources) {
             const bool folder = entry.back() == '/';
-            const std::string path =
-                source.File(folder ? entry.substr(0, entry.size() - 1) : entry);
+            const std::string path = source.File(entry.substr(0, entry.size() - folder));
             job->AddFile({.sPath = path, .bForD = folder, .dSize = folder ? 0.0 : FileSize(path)});
         }
         gBackups.push_back(job);
@@ -86,8 +85,6 @@ protected:
         return records;
     }
 
-    TempHome home;
-    TempHome source;
-    TempHome destination;
+    TempHome home, source, destination;
     TestHost host;
 };

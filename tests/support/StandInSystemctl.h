@@ -10,21 +10,19 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-// A `systemctl` first on PATH that appends its arguments to a file (calls
-// separated by "; ") and fails with status 3 for a call holding the word in
-// $SYSTEMCTL_FAIL. HOME points into the temporary folder, the systemd
-// variables are cleared, and system event-log entries are caught.
+// A `systemctl` first on PATH that appends its arguments and "; " to a file and fails with
+// status 3 for a call holding the word in $SYSTEMCTL_FAIL. HOME points into the temporary
+// folder, the systemd variables are cleared, and system event-log entries are caught.
 class StandInSystemctl : public ::testing::Test {
 protected:
     void SetUp() override {
         fake.Write("bin/systemctl", "#!/bin/sh\nprintf '%s; ' \"$*\" >> \"$SYSTEMCTL_CALLS\"\n"
                                     "case \" $* \" in *\" $SYSTEMCTL_FAIL \"*) exit 3;; esac\n");
         ::chmod(fake.File("bin/systemctl").c_str(), 0755);
-        for (const auto& [name, value] : {std::pair{"PATH", fake.File("bin")},
-                                          {"SYSTEMCTL_CALLS", fake.File("calls")},
-                                          {"HOME", fake.File("home")},
-                                          {"SYSTEMCTL_FAIL", std::string()}})
-            ::setenv(name, value.c_str(), 1);
+        ::setenv("PATH", fake.File("bin").c_str(), 1);
+        ::setenv("SYSTEMCTL_CALLS", fake.File("calls").c_str(), 1);
+        ::setenv("HOME", fake.File("home").c_str(), 1);
+        ::setenv("SYSTEMCTL_FAIL", "", 1);
         for (const char* name : {"XDG_CONFIG_HOME", "INVOCATION_ID", "NOTIFY_SOCKET"})
             ::unsetenv(name);
         SetSystemEventLogSink([this](const std::string& text) { eventLog += text; });
@@ -52,22 +50,18 @@ protected:
         sockaddr_un address{.sun_family = AF_UNIX};
         name.copy(address.sun_path, name.size());
         address.sun_path[0] = name.front() == '@' ? '\0' : name.front();
-        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address),
-                         offsetof(sockaddr_un, sun_path) + name.size()),
-                  0);
+        EXPECT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&address),
+                            offsetof(sockaddr_un, sun_path) + name.size()));
         ::setenv("NOTIFY_SOCKET", name.c_str(), 1);
         return fd;
     }
     static std::string Received(int fd) {
         char buffer[64];
         const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-        return n < 0 ? "" : std::string(buffer, static_cast<std::size_t>(n));
+        return std::string(buffer, n < 0 ? 0 : static_cast<std::size_t>(n));
     }
 
-    static std::string Env(const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr ? value : "";
-    }
+    static std::string Env(const char* name) { return std::getenv(name) ? std::getenv(name) : ""; }
     const std::string path = Env("PATH"), home = Env("HOME");
     TempHome fake;
     std::string eventLog;

@@ -23,15 +23,15 @@ public:
         MsgIcon icon;
     };
     std::vector<Box> boxes;
-    std::vector<std::string> activity;
-    std::vector<std::string> statusTexts;
-    std::vector<std::string> lastLogLines;
-    std::vector<std::string> progress;
-    std::vector<std::string> captionSuffixes;
+    std::vector<std::string> activity, statusTexts, lastLogLines, progress, captionSuffixes;
     std::vector<bool> timerStates;
     std::string folderToPick;
     int yields = 0;
 
+    static bool Holds(const std::vector<std::string>& lines, const std::string& text) {
+        return std::ranges::any_of(
+            lines, [&](const auto& l) { return l.find(text) != std::string::npos; });
+    }
     bool Logged(const std::string& text) const { return Holds(activity, text); }
     bool ShowedProgress(const std::string& text) const { return Holds(progress, text); }
 
@@ -42,24 +42,20 @@ public:
     }
     MsgAnswer MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override {
         boxes.push_back({text, buttons, icon});
-        if (!answers.empty()) {
-            const MsgAnswer a = answers.front();
+        const bool yesNo = buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel;
+        const MsgAnswer a =
+            answers.empty() ? yesNo ? MsgAnswer::Yes : MsgAnswer::Ok : answers.front();
+        if (!answers.empty())
             answers.pop_front();
-            return a;
-        }
-        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgAnswer::Yes
-                                                                                  : MsgAnswer::Ok;
+        return a;
     }
     bool IsMainWindowVisible() override { return mainWindowVisible; }
     void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
     void SetLastLogLine(const std::string& text) override { lastLogLines.push_back(text); }
     void AddActivityLine(const std::string& line) override { activity.push_back(line); }
-    void ShowProgress(const std::string& caption) override {
-        progress.push_back("show:" + caption);
-    }
-    void UpdateProgress(const std::string& caption, const std::string& text, double a,
-                        double b) override {
-        progress.push_back("update:" + caption + "|" + text + "|" + std::to_string(a) + "|" +
+    void ShowProgress(const std::string& c) override { progress.push_back("show:" + c); }
+    void UpdateProgress(const std::string& c, const std::string& t, double a, double b) override {
+        progress.push_back("update:" + c + "|" + t + "|" + std::to_string(a) + "|" +
                            std::to_string(b));
     }
     void CloseProgress() override { progress.push_back("close"); }
@@ -67,10 +63,4 @@ public:
     void SetTrayTip(const std::string&) override {}
     std::string PickFolder(const std::string&) override { return folderToPick; }
     void SetSchedulerTimer(bool enabled) override { timerStates.push_back(enabled); }
-
-private:
-    static bool Holds(const std::vector<std::string>& lines, const std::string& text) {
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
-    }
 };
