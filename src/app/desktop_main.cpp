@@ -19,6 +19,8 @@ int main(int argc, char* argv[]) {
     // The name only, not a display name: Qt would append that to every
     // caption, and the main window's is "Tidevault-ver1.0 rev. N" exactly.
     QApplication::setApplicationName(QStringLiteral("Tidevault"));
+    // The main window hides to the tray; only quitting ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
     DesktopHost host;
     SetHost(&host);
 
@@ -41,17 +43,14 @@ int main(int argc, char* argv[]) {
     {
         frmMain window(host);
         window.SetStyle(gStyle);
-        // Until there is a tray icon to live on, a hidden start is a
-        // minimized one, so the window can always be found.
         if (LeadingNumber(GetRegSetting(kAppName, kGeneralSettings, "HideWindowOnStart", "0")) == 1)
-            window.showMinimized();
+            window.HideToTray();
         else
             window.show();
-        // There is no tray icon to hide to yet, so closing the main window
-        // quits (it asks first, as quitting does).
         result = QApplication::exec();
+        // Left another way than by quitting: the quit sequence still runs.
+        window.EndProgram();
     }
-    QuitWithoutWindow();
     SetHost(nullptr);
     return result;
 }

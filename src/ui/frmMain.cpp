@@ -13,6 +13,8 @@
 #include "platform/TextUtil.h"
 #include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
+#include "ui/StatusPicture.h"
+#include "ui/TrayIcon.h"
 #include "ui/WebSite.h"
 #include "ui/frmAbout.h"
 #include "ui/frmEditBackup.h"
@@ -20,6 +22,7 @@
 #include "ui/frmSettings.h"
 #include "ui_frmMain.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QKeyEvent>
@@ -27,6 +30,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QUrl>
 
@@ -41,6 +45,7 @@ constexpr int kColumnMargin = 12;
 constexpr const char* kWindowSection = "frmMain";
 constexpr const char* kGeometryKey = "Geometry";
 constexpr int kMinimumColumnWidth = 110;
+constexpr int kTrayIntervalMs = 500;
 
 // The toolbar's commands: key, English text and picture.
 struct ToolCommand {
@@ -89,6 +94,8 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     lastLogLine_->setObjectName(QStringLiteral("StatusPanel2"));
     ui_->StatusBar1->addWidget(statusText_, 1);
     ui_->StatusBar1->addWidget(lastLogLine_, 2);
+    statusPicture_ = new StatusPicture(this);
+    ui_->StatusBar1->addPermanentWidget(statusPicture_);
     const std::pair<QPushButton*, const char*> pictures[] = {
         {ui_->cmdNew, "new"},          {ui_->cmdEdit, "edit"},       {ui_->cmdDelete, "delete"},
         {ui_->cmdBackup, "backupnow"}, {ui_->cmdRestore, "restore"}, {ui_->cmdSaveandClose, "save"},
@@ -105,7 +112,7 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     connect(ui_->cmdRestore, &QPushButton::clicked, this, &frmMain::RestoreSelected);
     connect(ui_->cmdSaveandClose, &QPushButton::clicked, this, &frmMain::SaveJobList);
     connect(ui_->cmdClose, &QPushButton::clicked, this, &QWidget::close);
-    connect(ui_->ListView1, &QTreeWidget::itemDoubleClicked, this, &frmMain::EditSelected);
+    connect(ui_->ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { EditSelected(); });
 
     host_.mainWindow = this;
     host_.mainWindowVisible = [this] { return isVisible() && !isMinimized(); };
@@ -121,6 +128,10 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
         captionSuffix_ = Text(suffix);
         ShowCaption();
     };
+    host_.onTrayTip = [this](const std::string& tip) { tray_->SetTip(tip); };
+    host_.onProgressValue = [this](const std::string&, double percent) {
+        statusPicture_->SetPercent(percent);
+    };
     host_.onSchedulerTimer = [this](bool enabled) {
         if (enabled)
             schedTimer_->start();
@@ -132,6 +143,14 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     schedTimer_->setInterval(kSchedulerIntervalMs);
     connect(schedTimer_, &QTimer::timeout, this, &frmMain::SchedulerTick);
     schedTimer_->start();
+
+    tray_ = new TrayIcon(trayMenu_, this);
+    connect(tray_, &TrayIcon::RestoreRequested, this, &frmMain::ShowFromTray);
+    tray_->Add();
+    trayTimer_ = new QTimer(this);
+    trayTimer_->setInterval(kTrayIntervalMs);
+    connect(trayTimer_, &QTimer::timeout, this, &frmMain::TrayTick);
+    trayTimer_->start();
 
     ApplyTexts();
     UpdateForm();
@@ -147,6 +166,8 @@ frmMain::~frmMain() {
     host_.onLastLogLine = nullptr;
     host_.onActivityLine = nullptr;
     host_.onCaptionSuffix = nullptr;
+    host_.onTrayTip = nullptr;
+    host_.onProgressValue = nullptr;
     host_.onSchedulerTimer = nullptr;
 }
 
@@ -177,7 +198,7 @@ void frmMain::BuildToolbar() {
         else if (key == "keyHelp")
             connect(button, &QToolButton::clicked, this, &frmMain::OpenHelp);
         else
-            connect(button, &QToolButton::clicked, this, &QWidget::close);
+            connect(button, &QToolButton::clicked, this, &frmMain::QuitProgram);
     }
 }
 
@@ -193,13 +214,23 @@ void frmMain::BuildMenus() {
         connect(action, &QAction::triggered, this, handler);
         return action;
     };
+    auto picture = [](QAction* action, const char* file) {
+        action->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(file))));
+    };
     QMenu* backup = menu("mnuBackup", "&Backup");
-    item(backup, "mniNewBackup", "&New backup...", &frmMain::NewBackup);
-    item(backup, "mniEditBackup", "&Edit backup...", &frmMain::EditSelected);
-    item(backup, "mniDeleteBackup", "&Delete backup", &frmMain::DeleteSelected);
+    picture(item(backup, "mniNewBackup", "&New backup...", &frmMain::NewBackup), "new");
+    picture(item(backup, "mniEditBackup", "&Edit backup...", [this] { EditSelected(); }), "edit");
+    QMenu* parts = backup->addMenu(QStringLiteral("Edit p&art"));
+    parts->setObjectName(QStringLiteral("mnuEditPart"));
+    item(parts, "mniSource", "&Sources...", [this] { EditSelected(0); });
+    item(parts, "mniASettings", "&Archive settings...", [this] { EditSelected(1); });
+    item(parts, "mniDestination", "&Destination...", [this] { EditSelected(2); });
+    item(parts, "mniSchedule", "S&chedule...", [this] { EditSelected(3); });
+    picture(item(backup, "mniDeleteBackup", "&Delete backup", &frmMain::DeleteSelected), "delete");
     backup->addSeparator();
-    item(backup, "mniBackup1", "&Backup now", [this] { BackupNow(true); });
-    item(backup, "mniRestorFiles", "&Restore files...", &frmMain::RestoreSelected);
+    picture(item(backup, "mniBackup1", "&Backup now", [this] { BackupNow(true); }), "backupnow");
+    picture(item(backup, "mniRestorFiles", "&Restore files...", &frmMain::RestoreSelected),
+            "restore");
     backup->addSeparator();
     item(backup, "mniProgramSetings", "Program &settings...", [this] {
         frmSettings settings(this);
@@ -207,15 +238,30 @@ void frmMain::BuildMenus() {
         ApplyTexts();
     });
     backup->addSeparator();
-    item(backup, "mniExit", "E&xit program", &QWidget::close);
+    item(backup, "mniMinimize", "&Minimize to tray", &frmMain::HideToTray);
+    picture(item(backup, "mniQuit", "&Quit", &frmMain::QuitProgram), "quit");
     QMenu* help = menu("mnuHelp", "&Help");
-    item(help, "mniContents", "&Contents", &frmMain::OpenHelp);
+    picture(item(help, "mniContents", "&Contents", &frmMain::OpenHelp), "help");
     item(help, "mniIndex", "&Index", &frmMain::OpenHelp);
     help->addSeparator();
-    item(help, "mniAbout", "&About Tidevault", [this] {
+    auto showAbout = [this] {
         frmAbout about(this);
         about.exec();
-    });
+    };
+    picture(item(help, "mniAbout", "&About Tidevault %v", showAbout), "about");
+
+    // The tray icon's menu; a child of the window, so the language reaches it.
+    trayMenu_ = new QMenu(QStringLiteral("Menu"), this);
+    trayMenu_->setObjectName(QStringLiteral("mniTray"));
+    picture(item(trayMenu_, "mniShow", "Restore &window", &frmMain::ShowFromTray), "restorewindow");
+    trayMenu_->addSeparator();
+    picture(item(trayMenu_, "mnium", "Users &manual", &frmMain::OpenHelp), "help");
+    picture(item(trayMenu_, "mniQuorvane", "&Quorvane Soft website", [] { OpenMakerWebSite(); }),
+            "web");
+    trayMenu_->addSeparator();
+    picture(item(trayMenu_, "mniaboutmenu", "Abo&ut", showAbout), "about");
+    trayMenu_->addSeparator();
+    picture(item(trayMenu_, "mniExit", "E&xit program", &frmMain::QuitProgram), "quit");
 }
 
 void frmMain::SetStyle(std::uint8_t style) {
@@ -231,6 +277,8 @@ void frmMain::SetStyle(std::uint8_t style) {
 void frmMain::ApplyTexts() {
     ApplyLanguage(this);
     ui_->lblEmpty->setText(Text(GetMsg("strMsgNoJobsYet")));
+    if (auto* about = findChild<QAction*>(QStringLiteral("mniAbout")))
+        about->setText(about->text().replace(QStringLiteral("%v"), ProgramVersion()));
     ShowCaption();
 }
 
@@ -248,22 +296,77 @@ void frmMain::showEvent(QShowEvent* event) {
 void frmMain::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         ApplyTexts();
+    // A minimized window goes to the tray, where there is one.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_->Shown())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                hide();
+        });
     QMainWindow::changeEvent(event);
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    // Without a tray icon to live on, the close box quits, so it asks as quitting does.
-    if (host_.MessageBox(GetMsg("strMsgQuitAsk"), MsgButtons::YesNo, MsgIcon::Question) !=
-        MsgAnswer::Yes) {
-        event->ignore();
+    // The program lives on in the tray: the close box only hides.
+    if (ending_) {
+        event->accept();
         return;
     }
-    // A run going on unwinds first; the program ends once its click has returned.
-    if (IsRunActive())
+    event->ignore();
+    HideToTray();
+}
+
+void frmMain::HideToTray() {
+    if (tray_->Shown())
+        hide();
+    else
+        showMinimized();
+}
+
+void frmMain::ShowFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+int frmMain::QuitProgram() {
+    if (ending_)
+        return 0;
+    if (host_.MessageBox(GetMsg("strMsgQuitAsk"), MsgButtons::YesNo, MsgIcon::Question) !=
+        MsgAnswer::Yes)
+        return 1;
+    // The run is further down this very call stack: it must unwind before
+    // anything is saved, so the end comes when it has returned.
+    if (IsRunActive()) {
+        quitAfterRun_ = true;
         RequestCancel();
+        return 0;
+    }
+    EndProgram();
+    return 0;
+}
+
+void frmMain::EndProgram() {
+    if (ending_)
+        return;
+    ending_ = true;
+    gQuitting = true;
     schedTimer_->stop();
+    trayTimer_->stop();
     SaveRegSetting(kAppName, kWindowSection, kGeometryKey, saveGeometry().toBase64().toStdString());
-    event->accept();
+    QuitWithoutWindow([this] { tray_->Remove(); });
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this)
+            window->close();
+    close();
+    QCoreApplication::processEvents();
+    QCoreApplication::quit();
+}
+
+void frmMain::TrayTick() {
+    const bool paused = gBackupRunning && gPaused;
+    tray_->ShowPaused(paused);
+    if (paused)
+        tray_->SetTip(GetMsg("strMsgPaused"));
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -333,8 +436,27 @@ void frmMain::ShowRows(const std::vector<JobRow>& rows) {
 }
 
 void frmMain::SchedulerTick() {
-    const TickResult result = ::SchedulerTick([](const std::string& name) { RunBackup(name); });
-    ShowRows(result.refreshed);
+    const TickResult result = ::SchedulerTick([this](const std::string& name) {
+        if (!ending_ && !quitAfterRun_)
+            RunJob(name, true);
+    });
+    if (!ending_)
+        ShowRows(result.refreshed);
+}
+
+void frmMain::RunJob(const std::string& name, bool scheduled) {
+    RunBackup(name);
+    statusPicture_->SetPercent(-1);
+    tray_->SetTip("Ready ...");
+    if (scheduled && !host_.IsMainWindowVisible()) {
+        // Nobody saw the run: a failure must not pass in silence.
+        for (const auto& job : gBackups)
+            if (job->sName == name && job->enumStatus == kStatusFailed)
+                tray_->Notify(QStringLiteral("Tidevault"),
+                              Text(GetMsg("strMsgBackupFailed", "%d", name)));
+    }
+    if (quitAfterRun_)
+        EndProgram();
 }
 
 int frmMain::SelectedIndex() const {
@@ -363,8 +485,9 @@ void frmMain::BackupNow(bool fixedEnglish) {
         return;
     }
     const std::string name = gBackups[index]->sName; // the list may change during the run
-    RunBackup(name);
-    UpdateForm();
+    RunJob(name, false);
+    if (!ending_)
+        UpdateForm();
 }
 
 void frmMain::DeleteSelected() {
@@ -402,7 +525,7 @@ void frmMain::NewBackup() {
     UpdateForm();
 }
 
-void frmMain::EditSelected() {
+void frmMain::EditSelected(int page) {
     const int index = RequireSelection();
     if (index < 0)
         return;
@@ -415,7 +538,12 @@ void frmMain::EditSelected() {
     if (!frmEditBackup::MayEdit(name, this))
         return;
     frmEditBackup editor(name, this);
+    auto* pages = editor.findChild<QTabWidget*>(QStringLiteral("SSTab1"));
+    if (page >= 0)
+        editorPage_ = page;
+    pages->setCurrentIndex(editorPage_);
     editor.exec();
+    editorPage_ = pages->currentIndex();
     UpdateForm();
 }
 

@@ -14,7 +14,10 @@ class frmMain;
 }
 class DesktopHost;
 class QLabel;
+class QMenu;
 class QToolButton;
+class StatusPicture;
+class TrayIcon;
 
 // The program's permanent window: the job list, the commands, the activity
 // list, the status bar and the scheduler's timer. Connects itself to the
@@ -43,13 +46,29 @@ public:
     void BackupNow(bool fixedEnglish);
     void DeleteSelected();
     void NewBackup();
-    void EditSelected();
+    // The editor on a page (0 sources, 1 settings, 2 destination, 3
+    // schedule); -1 keeps the page last chosen.
+    void EditSelected(int page = -1);
     void RestoreSelected();
     void ToggleLog();
     void OpenLogFile();
     void OpenHelp();
     void SaveJobList();
     void ComesLater();
+
+    // The close box, "HideWindowOnStart", minimizing: away to the tray icon,
+    // or minimized where the desktop has no tray, so it can always be found.
+    void HideToTray();
+    // The tray's double click and "Restore window", a second start.
+    void ShowFromTray();
+    // Asks; returns 1 when the user declined. On yes a run going on is
+    // cancelled and the program ends once the run has unwound.
+    int QuitProgram();
+    // The quit sequence without the question (also the service's stop):
+    // log, save, tray icon removed, every window closed, the event loop left.
+    void EndProgram();
+
+    TrayIcon* Tray() const { return tray_; }
 
     // Asks for a protected job's password; true when the right one was confirmed.
     std::function<bool(const std::string& expected)> askPassword;
@@ -71,10 +90,21 @@ private:
     int RequireSelection(bool fixedEnglish = false);
     void ShowRow(int index, const JobRow& row);
     void OpenFile(const std::string& path);
+    // Runs a job now; afterwards the status picture is cleared, a failed
+    // scheduled run nobody watched is announced, and a quit asked for meanwhile ends the program.
+    void RunJob(const std::string& name, bool scheduled);
+    void TrayTick();
 
     DesktopHost& host_;
     std::unique_ptr<Ui::frmMain> ui_;
     QTimer* schedTimer_ = nullptr;
+    QTimer* trayTimer_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    TrayIcon* tray_ = nullptr;
+    StatusPicture* statusPicture_ = nullptr;
+    int editorPage_ = 0;
+    bool quitAfterRun_ = false;
+    bool ending_ = false;
     QLabel* statusText_ = nullptr;
     QLabel* lastLogLine_ = nullptr;
     QString captionSuffix_;
