@@ -40,6 +40,8 @@ public:
     void ShowRows(const std::vector<JobRow>& rows);
     // One turn of schedTimer.
     void SchedulerTick();
+    // One turn of the tray timer: the paused picture and tip while a run waits.
+    void TrayTick();
 
     // The commands. `fixedEnglish`: the toolbar's backup-now command says
     // "select first" in English whatever the language.
@@ -93,7 +95,6 @@ private:
     // Runs a job now; afterwards the status picture is cleared, a failed
     // scheduled run nobody watched is announced, and a quit asked for meanwhile ends the program.
     void RunJob(const std::string& name, bool scheduled);
-    void TrayTick();
 
     DesktopHost& host_;
     std::unique_ptr<Ui::frmMain> ui_;

@@ -1,9 +1,13 @@
 #include "WindowFixture.h"
 #include "core/Registry.h"
+#include "core/RunControl.h"
 #include "engine/JobPassword.h"
 #include "engine/Startup.h"
 #include "jobs/JobListFile.h"
 #include "support/StandInSystemctl.h"
+#include "ui/StatusPicture.h"
+#include "ui/TrayIcon.h"
+#include "ui/WebSite.h"
 #include "ui/frmAbout.h"
 #include "ui/frmEditBackup.h"
 #include "ui/frmMain.h"
@@ -11,11 +15,16 @@
 #include "ui/frmSettings.h"
 #include "ui/frmSplash.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 
 namespace {
@@ -98,6 +107,117 @@ TEST_F(MainWindow, DeleteAsksForTheJobsPasswordAndOnYesRemovesTheJobAndSavesTheL
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(gBackups[0]->sName, "Docs");
     EXPECT_EQ(home.Read("backups.ini"), SerializeBackups(gBackups)); // saved
+}
+
+TEST_F(MainWindow, TrayTipsFollowTheStatusAndThePausedRun) {
+    Open();
+    const QString line = "Tidevault " + ProgramVersion().section('.', 0, 1) + "\n";
+    EXPECT_EQ(window->Tray()->Tip(), "Tidevault v" + line.mid(10) + "Ready ...");
+    const std::string fifty(50, 'x');
+    const std::pair<std::string, QString> tips[] = {
+        {"Docs-45.00", line + "Docs-45.00"},
+        {fifty, (line + QString::fromStdString(fifty)).left(63)}, // the tip's field
+        {fifty + "y", line + "Message too long! Check the message list"}};
+    for (const auto& [status, tip] : tips) {
+        desktop.SetTrayTip(status); // as progress and pausing do
+        EXPECT_EQ(window->Tray()->Tip(), tip) << status;
+    }
+    gBackupRunning = gPaused = true;
+    window->TrayTick();
+    EXPECT_TRUE(window->Tray()->ShowsPaused());
+    EXPECT_EQ(window->Tray()->Tip(), line + "Paused");
+    gPaused = false;
+    window->TrayTick();
+    EXPECT_FALSE(window->Tray()->ShowsPaused());
+}
+
+TEST_F(MainWindow, CloseBoxKeepsTheProgramAndQuitDuringARunCancelsItThenSaves) {
+    PutSource("docs/a.txt", "alpha");
+    AddJob("Docs");
+    QTreeWidget* list = Open();
+    window->show();
+    window->close(); // no tray offscreen: minimized, never ended
+    EXPECT_TRUE(window->isMinimized());
+    answer = MsgAnswer::No;
+    EXPECT_EQ(window->QuitProgram(), 1);
+    EXPECT_FALSE(gQuitting);
+    EXPECT_EQ(std::exchange(boxes, ""), GetMsg("strMsgQuitAsk") + "|");
+    answer = MsgAnswer::Yes;
+    list->setCurrentItem(list->topLevelItem(0));
+    bool ranMeanwhile = false;
+    QTimer::singleShot(0, window.get(), [&] { // at the run's first yield
+        ranMeanwhile = IsRunActive();
+        window->QuitProgram();
+        EXPECT_FALSE(gQuitting); // nothing ends below a run still going
+    });
+    Click(window.get(), "cmdBackup");
+    EXPECT_TRUE(ranMeanwhile);
+    EXPECT_EQ(gBackups[0]->enumStatus, kStatusAborted);
+    EXPECT_TRUE(gQuitting);
+    EXPECT_EQ(home.Read("backups.ini"), SerializeBackups(gBackups));
+    const std::string log = home.Read("logs/tidevault.log");
+    EXPECT_LT(log.find(GetMsg("strMsgClosingProgram")), log.find(GetMsg("strMsgProgramClosed")));
+    EXPECT_EQ(Child<StatusPicture>(window.get(), "picStatus")->Percent(), -1);
+}
+
+TEST_F(MainWindow, KeysAndMenusReachTheirCommandsAndTheEditorPage) {
+    AddJob("Docs");
+    QTreeWidget* list = Open();
+    std::string names;
+    for (const QAction* action : Child<QMenu>(window.get(), "mniTray")->actions())
+        names += (action->isSeparator() ? "-" : action->objectName().toStdString()) + ",";
+    EXPECT_EQ(names, "mniShow,-,mnium,mniQuorvane,-,mniaboutmenu,-,mniExit,");
+    const auto press = [&](int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(list, &event);
+    };
+    press(Qt::Key_Space); // nothing selected
+    EXPECT_EQ(std::exchange(boxes, ""), GetMsg("strMsgSelectBkpFirst") + "(critical)|");
+    list->setCurrentItem(list->topLevelItem(0));
+    std::vector<int> pages; // the page each editor opened on
+    const auto edit = [&](const std::function<void()>& command) {
+        QTimer::singleShot(0, [&] {
+            auto* editor = QApplication::activeModalWidget();
+            pages.push_back(Child<QTabWidget>(editor, "SSTab1")->currentIndex());
+            qobject_cast<QDialog*>(editor)->reject();
+        });
+        command();
+    };
+    const auto menu = [&](const char* name) {
+        return [=, this] { Child<QAction>(window.get(), name)->trigger(); };
+    };
+    edit(menu("mniSchedule"));
+    edit(menu("mniEditBackup")); // keeps the page last chosen
+    edit(menu("mniDestination"));
+    edit([&] { press(Qt::Key_Return); });
+    edit(menu("mniSource"));
+    edit(menu("mniASettings"));
+    EXPECT_EQ(pages, (std::vector{3, 3, 2, 2, 0, 1}));
+    answer = MsgAnswer::No;
+    press(Qt::Key_Delete);
+    EXPECT_EQ(std::exchange(boxes, ""), GetMsg("strMsgRealyDelBackup") + "|");
+    AddJob("Photos");
+    press(Qt::Key_F5);
+    EXPECT_EQ(list->topLevelItemCount(), 2);
+}
+
+TEST_F(MainWindow, LanguageReachesMenusTrayMenuToolbarAndTheAboutEntry) {
+    Open();
+    std::string seen;
+    for (const char* language : {"german", "english"}) {
+        gLanguageFile = std::string(TIDEVAULT_SOURCE_DIR "/Languages/") + language + ".lng";
+        window->show(); // every showing applies the language
+        for (const char* name : {"mnuBackup", "mniTray"})
+            seen += Child<QMenu>(window.get(), name)->title().toStdString() + "|";
+        for (const char* name : {"mniShow", "mniAbout"})
+            seen += Child<QAction>(window.get(), name)->text().toStdString() + "|";
+        seen += Child<QToolButton>(window.get(), "keyBackup")->text().toStdString() + "\n";
+        window->hide();
+    }
+    const std::string version = ProgramVersion().toStdString();
+    EXPECT_EQ(seen, "&Sicherung|Menü|&Fenster wiederherstellen|Ü&ber Tidevault " + version +
+                        "|&Jetzt sichern\n&Backup|Menu|Restore &window|&About Tidevault " +
+                        version + "|&Backup now\n");
 }
 
 struct Systemctl : StandInSystemctl {
