@@ -77,6 +77,7 @@ void TrayIcon::ShowPaused(bool paused) {
 }
 
 void TrayIcon::Notify(const QString& title, const QString& text) {
+    lastNotice_ = text;
     if (Shown())
         icon_->showMessage(title, text, QSystemTrayIcon::Critical);
 }

@@ -41,6 +41,8 @@ public:
     bool ShowsPaused() const { return paused_; }
     // A balloon beside the icon; nothing where there is no tray.
     void Notify(const QString& title, const QString& text);
+    // The text of the last notice, shown or not.
+    QString LastNotice() const { return lastNotice_; }
 
 signals:
     // A double click on the icon: the window comes back.
@@ -49,5 +51,6 @@ signals:
 private:
     QSystemTrayIcon* icon_;
     QString tip_;
+    QString lastNotice_;
     bool paused_ = false;
 };

@@ -552,6 +552,7 @@ void frmMain::RestoreSelected() {
     if (index < 0)
         return;
     const clsBackup& job = *gBackups[index];
+    PrepareTempFolder();
     // Plain copies are restored by the file manager; archives need the restore browser.
     if (job.archived || job.destFTP) {
         ComesLater();

@@ -129,6 +129,20 @@ TEST_F(MainWindow, TrayTipsFollowTheStatusAndThePausedRun) {
     gPaused = false;
     window->TrayTick();
     EXPECT_FALSE(window->Tray()->ShowsPaused());
+    // A scheduled run nobody watched fails: it is announced, not kept silent.
+    gBackupRunning = false;
+    PutSource("docs/a.txt", "alpha");
+    const auto job = AddJob("Lost");
+    job->sDestinationDir = "/proc/tidevault-nowhere";
+    job->Schedule =
+        clsSchedule{.start = At(9, 0), .enabled = true, .Data = 1, .Tip = kScheduleHourly};
+    window->UpdateForm();
+    SetClockOverride(At(11, 1));
+    mainVisible = false;
+    window->SchedulerTick();
+    EXPECT_EQ(gBackups[0]->enumStatus, kStatusFailed);
+    EXPECT_EQ(window->Tray()->LastNotice().toStdString(),
+              GetMsg("strMsgBackupFailed", "%d", "Lost"));
 }
 
 TEST_F(MainWindow, CloseBoxKeepsTheProgramAndQuitDuringARunCancelsItThenSaves) {
