@@ -192,7 +192,7 @@ void frmEditBackup::Connect() {
     connect(ui_->cmdModify, &QPushButton::clicked, this, &frmEditBackup::Save);
     connect(ui_->cmdCancelBackup, &QPushButton::clicked, this, &frmEditBackup::reject);
     connect(ui_->cmdHelp, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(HelpFolder() + "/edit.htm"))); });
+            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(HelpFolder() + "/edit.html"))); });
     connect(ui_->cmdNeedWebHost, &QPushButton::clicked, this, [] { OpenMakerWebSite(); });
     connect(ui_->ftpBrowse, &QPushButton::clicked, this, [] {
         CurrentHost().MessageBox(GetMsg("strMsgRemoteBrowserLater"), MsgButtons::Ok,
