@@ -17,21 +17,8 @@ std::vector<std::string> FullNames(const FileList& list) {
         names.push_back(f.FullName());
     return names;
 }
-// Path, name, size and the low half of the attribute word.
-std::string Described(const clsDskFile& f) {
-    return f.path + " " + f.filename + " " + std::to_string(f.dSize) + " " +
-           std::to_string(f.dAttrib & 0xFFFFu);
-}
-
-class SourceSearch : public ::testing::Test {
+class SourceSearch : public RunFixture {
 protected:
-    void SetUp() override {
-        PrepareProgramFolder(home);
-        root = home.File("src");
-        MakeFolder(root);
-    }
-    void TearDown() override { ReleaseProgramFolder(); }
-
     static void MakeFolder(const std::string& path) {
         ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path << ": " << std::strerror(errno);
     }
@@ -54,9 +41,7 @@ protected:
         return files;
     }
 
-    TempHome home;
-    TestHost host;
-    std::string root;
+    const std::string root = source.Path();
 };
 
 } // namespace
@@ -148,7 +133,7 @@ TEST_F(SourceSearch, UnreadableFoldersAddNothingAndTheSearchGoesOn) {
     WriteTestFile(root + "/locked/secret.txt", "s");
     WriteTestFile(root + "/listable/unstattable.txt", "u");
     WriteTestFile(root + "/z/last.txt", "2");
-    ASSERT_EQ(::chmod(home.Path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
     ASSERT_EQ(::chmod((root + "/locked").c_str(), 0), 0);
     ASSERT_EQ(::chmod((root + "/listable").c_str(), 0444), 0); // names, but no look-ups
     const int before = ::setfsuid(65534);
@@ -217,7 +202,9 @@ TEST_F(SourceSearch, SingleFileRecords) {
     WriteTestFile(file, "ten bytes!");
     SetTimes(file, {1400000000, 0}, {1300000000, 900});
     const clsDskFile record = SingleFileRecord({.sPath = file, .dSize = 4321});
-    EXPECT_EQ(Described(record), home.Path() + "/Data/ Report.doc 4321 32");
+    EXPECT_EQ(record.path + " " + record.filename + " " + std::to_string(record.dSize) + " " +
+                  std::to_string(record.dAttrib & 0xFFFFu),
+              home.Path() + "/Data/ Report.doc 4321 32");
     EXPECT_EQ(record.tLastWriteTimeGet(), FileTimeFromUnix(1300000000, 900));
     EXPECT_EQ(record.tLastAccessTimeGet(), FileTimeFromUnix(1400000000, 0));
 
