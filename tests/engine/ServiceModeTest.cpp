@@ -80,9 +80,8 @@ TEST_F(ServiceMode, SwitchesInstallRemoveOrStopAndReportAsTheMainWindowMust) {
     // The switches are the arguments joined with one blank, empty ones too.
     const char* args[] = {"tidevault", "/service", "start", "", "a b"};
     EXPECT_EQ(CommandLineText(1, args) + "|" + CommandLineText(5, args), "|/service start  a b");
-}
 
-TEST_F(ServiceMode, UnderSystemdTheStartEventIsLoggedOnceAndSystemdToldReady) {
+    // Under systemd the start event is logged once and systemd told ready.
     gRunAsService = 1;
     StartServiceIfWanted();
     EXPECT_TRUE(host.activity.empty());
