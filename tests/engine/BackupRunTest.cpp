@@ -70,7 +70,6 @@ TEST_F(BackupRun, RefusedStartsChangeNoJobAndTouchNoTimer) {
         const char* logged;
     } cases[] = {
         {"docs", [] {}, "Backup of docs failed!"},
-        {"Docs", [] { gBackupRunning = true; }, "Backup process pending!"},
         {"Docs", [] { gRestoreHoldsStaging = true; }, "a restore is using the staging folder"},
     };
     for (const auto& c : cases) {
