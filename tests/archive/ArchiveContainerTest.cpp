@@ -103,7 +103,6 @@ TEST_F(ArchiveContainer, TrailersAndIndexLinesMatchWhatIsWrittenByHandAlsoUnderG
                   "|dLAt=29610000/12345678|dLWt=29600001/200000000\r\n");
     EXPECT_EQ(Index()[2].fname, longPath);
     EXPECT_EQ(archive.currSize(), 300004);
-    EXPECT_EQ(archive.Volumes.at(0).FullName(), Staging("Daily.darc"));
     ExpectEveryFileRestorable(false);
     // Compressed, the volume unzips with zcat to the same bytes, and the index is the same.
     clsArchive zipped;
@@ -290,11 +289,10 @@ TEST_F(ArchiveContainer, StagingIsPreparedForThisJobAloneAndAskedAboutWhenUnusab
     EXPECT_FALSE(archive.IsOpened);
     EXPECT_FALSE(gAbort);
     ASSERT_EQ(host.boxes.size(), 2u);
-    EXPECT_EQ(host.boxes[0].text,
-              "Cannot delete files from temporary directory!\n"
-              "You have to release the files of this dir manually the press OK!");
-    EXPECT_EQ(host.boxes[0].buttons, MsgButtons::AbortRetryIgnore);
-    EXPECT_EQ(host.boxes[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(host.boxes[0].text, "Cannot delete files from temporary directory!\nYou have to "
+                                  "release the files of this dir manually the press OK!");
+    EXPECT_TRUE(host.boxes[0].buttons == MsgButtons::AbortRetryIgnore &&
+                host.boxes[0].icon == MsgIcon::Critical);
     host.answers = {MsgAnswer::Abort};
     archive.NewArchive("Daily", true);
     EXPECT_TRUE(gAbort);

@@ -61,7 +61,7 @@ TEST_F(EarlierIndex, IsKeptLocallyUnderAFreeNameAndNothingIsOverwritten) {
     EXPECT_EQ(destination.Read("Docs-until-202612051000-100.fs"), "taken");
 }
 
-// Without keeping it, the old index stops the run (it cannot be decrypted).
+// Without keeping it, the old index stops the run, and stays as it was.
 TEST_F(EarlierIndex, ANewPasswordRunsAFullSetOnceTheOldIndexIsKept) {
     PutSource("docs/a.txt", "a");
     auto job = AddJob("Safe");
@@ -76,6 +76,12 @@ TEST_F(EarlierIndex, ANewPasswordRunsAFullSetOnceTheOldIndexIsKept) {
     clsBackup before = *job;
     job->password = "new";
     ASSERT_TRUE(ChangeNeedsNewSet(before, *job) && HasBackups(before));
+    host.activity.clear();
+    EXPECT_EQ(Run("Safe")->enumStatus, kStatusFailed);
+    EXPECT_TRUE(host.Logged("The index of the earlier backups cannot be read"));
+    EXPECT_TRUE(host.Logged("cannot be decrypted"));
+    EXPECT_EQ(destination.Read("Safe.fs"), oldIndex);
+    EXPECT_EQ(ListFileNames(destination.Path()).size(), 2u);
     std::string kept, why;
     ASSERT_TRUE(KeepEarlierIndex(before, kept, why)) << why;
     SetClockOverride(At(11, 0));

@@ -5,31 +5,26 @@
 // The earlier sessions' records each take away at most one file of the same
 // name and write time; names compare case-sensitively.
 TEST(IncrementalSelection, KeepsNewAndRewrittenFilesOnly) {
+    // "name@low half of the write time"; "back" was changed back to a time an
+    // earlier session recorded.
+    const auto low = [](const std::string& entry) {
+        return std::stoul(entry.substr(entry.find('@') + 1));
+    };
     FileList list;
-    for (const auto& [folder, name, low] : {std::tuple{"/d/", "same.txt", 1},
-                                            {"/d/", "changed.txt", 2},
-                                            {"/d/", "new.txt", 3},
-                                            {"/D/", "same.txt", 1},
-                                            {"/d/", "back", 5},
-                                            {"/d/", "dup", 7},
-                                            {"/d/", "dup", 7},
-                                            {"/d/", "twice", 8},
-                                            {"/d/", "twice", 8}}) {
-        list.push_back({.filename = name, .path = folder});
-        list.back().tLastWriteTimeSet(30000000, low);
+    for (const std::string entry :
+         {"/d/same.txt@1", "/d/changed.txt@2", "/d/new.txt@3", "/D/same.txt@1", "/d/back@5",
+          "/d/dup@7", "/d/dup@7", "/d/twice@8", "/d/twice@8"}) {
+        const std::size_t slash = entry.rfind('/');
+        list.push_back({.filename = entry.substr(slash + 1, entry.find('@') - slash - 1),
+                        .path = entry.substr(0, slash + 1)});
+        list.back().tLastWriteTimeSet(30000000, low(entry));
     }
-    // "back" was changed back to a time an earlier session recorded.
     std::vector<clsRestoreFileData> records;
-    for (const auto& [fname, low] : {std::pair{"/d/same.txt", 1},
-                                     {"/d/changed.txt", 1},
-                                     {"/d/gone.txt", 4},
-                                     {"/d/back", 5},
-                                     {"/d/back", 9},
-                                     {"/d/dup", 7},
-                                     {"/d/twice", 8},
-                                     {"/d/twice", 8}}) {
-        records.emplace_back().fname = fname;
-        records.back().tLastWriteTimeSet(30000000, low);
+    for (const std::string entry :
+         {"/d/same.txt@1", "/d/changed.txt@1", "/d/gone.txt@4", "/d/back@5", "/d/back@9",
+          "/d/dup@7", "/d/twice@8", "/d/twice@8"}) {
+        records.emplace_back().fname = entry.substr(0, entry.find('@'));
+        records.back().tLastWriteTimeSet(30000000, low(entry));
     }
     DropUnchangedFiles(list, records);
     std::vector<std::string> kept;

@@ -23,13 +23,6 @@ protected:
     TestHost host;
 };
 
-TEST(ServiceCommandLine, IsTheArgumentsJoinedWithOneBlank) {
-    const char* args[] = {"tidevault", "/service", "start", "", "a b"};
-    EXPECT_EQ(CommandLineText(1, args), "");
-    EXPECT_EQ(CommandLineText(3, args), "/service start");
-    EXPECT_EQ(CommandLineText(5, args), "/service start  a b");
-}
-
 TEST_F(ServiceMode, SwitchesInstallRemoveOrStopAndReportAsTheMainWindowMust) {
     constexpr const char* kStop = "--user stop --no-block Tidevault.service; ";
     constexpr const char* kActive = "--user is-active --quiet Tidevault.service; ";
@@ -84,9 +77,11 @@ TEST_F(ServiceMode, SwitchesInstallRemoveOrStopAndReportAsTheMainWindowMust) {
         EXPECT_EQ(eventLog, c.eventLog);
     }
     EXPECT_TRUE(host.activity.empty()) << "not started by systemd: no start event";
-}
+    // The switches are the arguments joined with one blank, empty ones too.
+    const char* args[] = {"tidevault", "/service", "start", "", "a b"};
+    EXPECT_EQ(CommandLineText(1, args) + "|" + CommandLineText(5, args), "|/service start  a b");
 
-TEST_F(ServiceMode, UnderSystemdTheStartEventIsLoggedOnceAndSystemdToldReady) {
+    // Under systemd the start event is logged once and systemd told ready.
     gRunAsService = 1;
     StartServiceIfWanted();
     EXPECT_TRUE(host.activity.empty());

@@ -17,16 +17,8 @@ std::vector<std::string> FullNames(const FileList& list) {
         names.push_back(f.FullName());
     return names;
 }
-
-class SourceSearch : public ::testing::Test {
+class SourceSearch : public RunFixture {
 protected:
-    void SetUp() override {
-        PrepareProgramFolder(home);
-        root = home.File("src");
-        MakeFolder(root);
-    }
-    void TearDown() override { ReleaseProgramFolder(); }
-
     static void MakeFolder(const std::string& path) {
         ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path << ": " << std::strerror(errno);
     }
@@ -49,9 +41,7 @@ protected:
         return files;
     }
 
-    TempHome home;
-    TestHost host;
-    std::string root;
+    const std::string root = source.Path();
 };
 
 } // namespace
@@ -84,14 +74,9 @@ TEST_F(SourceSearch, NestedTreeWithEmptyFoldersYieldsOnlyTheRegularFiles) {
     EXPECT_EQ(FullNames(list),
               (std::vector<std::string>{root + "/.profile", root + "/a.txt", root + "/sub/b.bin",
                                         root + "/sub/deeper/c.dat", deep + "/bottom.txt"}));
-    const clsDskFile& c = list[3];
-    EXPECT_EQ(c.path, root + "/sub/deeper/");
-    EXPECT_EQ(c.filename, "c.dat");
-    EXPECT_EQ(c.dSize, 1000);
-    EXPECT_EQ(list[1].dSize, 5);
-    EXPECT_EQ(list[4].path, deep + "/");
-    for (const clsDskFile& f : list)
-        EXPECT_EQ(f.dAttrib & kAttrDirectory, 0u) << f.FullName();
+    EXPECT_EQ(list[3].path + " " + list[3].filename + " " + std::to_string(list[3].dSize) + " " +
+                  std::to_string(list[1].dSize),
+              root + "/sub/deeper/ c.dat 1000 5");
     EXPECT_TRUE(host.ShowedProgress("update:Searching for files ...|c.dat < " + root +
                                     "/sub/deeper/|0.000000|0.000000"));
 }
@@ -115,10 +100,12 @@ TEST_F(SourceSearch, RecordsCarryAttributeWordAndFileTimesAlsoThroughLinks) {
     Link("..", root + "/sub/up");
     Link(root, root + "/sub/self");
     Link(home.File("outside"), root + "/outside");
+    WriteTestFile(root + "/huge", ""); // sizes beyond 32 bits are exact
+    ASSERT_EQ(::truncate((root + "/huge").c_str(), (std::int64_t{5} << 30) + 123), 0);
 
     const auto files = SearchRoot();
 
-    ASSERT_EQ(files.size(), 5u); // a loop of links ends, and nothing outside is listed
+    ASSERT_EQ(files.size(), 6u); // a loop of links ends, and nothing outside is listed
     // Regular file 0640: mode 0100640 in the high half, archive bit only below.
     EXPECT_EQ(files.at(plain).dAttrib, (0100640u << 16) | 32u);
     EXPECT_EQ(files.at(readOnly).dAttrib, (0100444u << 16) | 32u | 1u);
@@ -134,6 +121,7 @@ TEST_F(SourceSearch, RecordsCarryAttributeWordAndFileTimesAlsoThroughLinks) {
     EXPECT_EQ(link.tLastWriteTimeGet(), FileTimeFromUnix(1600000000, 700));
     EXPECT_EQ(link.dAttrib & kAttrArchive, kAttrArchive);
     EXPECT_EQ(files.at(root + "/link-to-link.bin").dSize, 77);
+    EXPECT_EQ(files.at(root + "/huge").dSize, 5368709243);
 }
 
 // Root reads every folder whatever its mode, so the search looks with the
@@ -145,7 +133,7 @@ TEST_F(SourceSearch, UnreadableFoldersAddNothingAndTheSearchGoesOn) {
     WriteTestFile(root + "/locked/secret.txt", "s");
     WriteTestFile(root + "/listable/unstattable.txt", "u");
     WriteTestFile(root + "/z/last.txt", "2");
-    ASSERT_EQ(::chmod(home.Path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
     ASSERT_EQ(::chmod((root + "/locked").c_str(), 0), 0);
     ASSERT_EQ(::chmod((root + "/listable").c_str(), 0444), 0); // names, but no look-ups
     const int before = ::setfsuid(65534);
@@ -156,35 +144,26 @@ TEST_F(SourceSearch, UnreadableFoldersAddNothingAndTheSearchGoesOn) {
     EXPECT_EQ(names, (std::vector<std::string>{root + "/a/first.txt", root + "/z/last.txt"}));
 }
 
-TEST_F(SourceSearch, AbortAndQuitEndEveryLevel) {
-    for (const char* folder : {"/d1", "/d2"}) {
-        MakeFolder(root + folder);
-        for (int i = 0; i < 20; ++i)
-            WriteTestFile(root + folder + "/f" + std::to_string(100 + i), "x");
-    }
-    host.onYield = [&] {
-        if (host.yields == 6)
-            gAbort = true;
-    };
+TEST_F(SourceSearch, AbortAndQuitEndEveryLevelPauseHoldsItUntilResumed) {
+    for (int i = 0; i < 40; ++i)
+        WriteTestFile(root + "/d" + std::to_string(1 + i / 20) + "/f" + std::to_string(100 + i),
+                      "x");
+    host.onYield = [&] { gAbort = host.yields == 6; };
     FileList list = Search(root + "/*.*");
     // The sixth entry (d1 itself was the first) is the last one looked at.
-    EXPECT_EQ(host.yields, 6);
-    EXPECT_EQ(list.size(), 5u);
-    EXPECT_EQ(list.back().path, root + "/d1/");
-
+    EXPECT_EQ(std::to_string(host.yields) + " " + std::to_string(list.size()) + " " +
+                  list.back().path,
+              "6 5 " + root + "/d1/");
     gAbort = false;
     host.yields = 0;
     host.onYield = [] { gQuitting = true; };
     EXPECT_LE(Search(root + "/*.*").size(), 1u);
     EXPECT_EQ(host.yields, 1);
-}
-
-TEST_F(SourceSearch, PauseHoldsTheSearchUntilResumedThenListsEverything) {
-    for (int i = 0; i < 5; ++i)
-        WriteTestFile(root + "/f" + std::to_string(i), "x");
+    gQuitting = false;
+    host.yields = 0;
     gBackupRunning = true; // pausing is for a run in progress
     int filesWhenPaused = -1;
-    FileList list;
+    list.clear();
     host.onYield = [&] {
         if (host.yields == 2) {
             RequestPause();
@@ -194,41 +173,23 @@ TEST_F(SourceSearch, PauseHoldsTheSearchUntilResumedThenListsEverything) {
         }
     };
     SearchFiles(root + "/*.*", list);
-    EXPECT_EQ(list.size(), 5u);
+    EXPECT_EQ(list.size(), 40u);
     // Yields 3 to 6 were the pause loop's: no file was added meanwhile.
-    EXPECT_EQ(filesWhenPaused, 2);
+    EXPECT_EQ(filesWhenPaused, 1);
     EXPECT_EQ(host.captionSuffixes, (std::vector<std::string>{"-Paused", ""}));
-}
-
-TEST_F(SourceSearch, SizesBeyondFourGibibytesAreExact) {
-    for (const std::int64_t size : {(std::int64_t{5} << 30) + 123, (std::int64_t{3} << 30) + 1}) {
-        const std::string name = root + "/" + std::to_string(size);
-        const int fd = ::open(name.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-        const int truncated = ::ftruncate(fd, size);
-        ::close(fd);
-        if (truncated != 0)
-            GTEST_SKIP() << "the temporary folder cannot hold a sparse file of " << size;
-    }
-    const auto files = SearchRoot();
-    EXPECT_EQ(files.at(root + "/5368709243").dSize, 5368709243);
-    EXPECT_EQ(files.at(root + "/3221225473").dSize, 3221225473);
 }
 
 TEST_F(SourceSearch, PatternFormsAndMissingFoldersGiveClearResults) {
     WriteTestFile(root + "/a.txt", "a");
     WriteTestFile(root + "/b*.*", "star"); // "*" is a legal name character here
-    // Doubled separators collapse, so full names stay comparable across runs.
-    EXPECT_EQ(FullNames(Search(root + "//*.*")),
-              (std::vector<std::string>{root + "/a.txt", root + "/b*.*"}));
     for (const std::string& pattern :
          {root + "/a.txt/*.*", home.File("missing/*.*"), std::string(), std::string("*.*")})
         EXPECT_TRUE(Search(pattern).empty()) << pattern;
-    // The list is appended to, never replaced.
-    FileList list(1);
-    list[0].filename = "kept";
-    SearchFiles(root + "/*.*", list);
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[0].filename, "kept");
+    // Appended to, never replaced; doubled separators collapse, so full names
+    // stay comparable across runs.
+    FileList list = {clsDskFile{.filename = "kept"}};
+    SearchFiles(root + "//*.*", list);
+    EXPECT_EQ(FullNames(list), (std::vector<std::string>{"kept", root + "/a.txt", root + "/b*.*"}));
 }
 
 // A single-file source: the folder's case and the stored size are kept; one
@@ -238,10 +199,9 @@ TEST_F(SourceSearch, SingleFileRecords) {
     WriteTestFile(file, "ten bytes!");
     SetTimes(file, {1400000000, 0}, {1300000000, 900});
     const clsDskFile record = SingleFileRecord({.sPath = file, .dSize = 4321});
-    EXPECT_EQ(record.path, home.Path() + "/Data/");
-    EXPECT_EQ(record.filename, "Report.doc");
-    EXPECT_EQ(record.dSize, 4321);
-    EXPECT_EQ(record.dAttrib & 0xFFFFu, kAttrArchive);
+    EXPECT_EQ(record.path + " " + record.filename + " " + std::to_string(record.dSize) + " " +
+                  std::to_string(record.dAttrib & 0xFFFFu),
+              home.Path() + "/Data/ Report.doc 4321 32");
     EXPECT_EQ(record.tLastWriteTimeGet(), FileTimeFromUnix(1300000000, 900));
     EXPECT_EQ(record.tLastAccessTimeGet(), FileTimeFromUnix(1400000000, 0));
 
@@ -258,11 +218,12 @@ TEST_F(SourceSearch, SingleFileRecords) {
                  {home.File("pipe"), std::nan(""), 0}};
     for (const auto& c : cases) {
         const clsDskFile record = SingleFileRecord({.sPath = c.path, .dSize = c.stored});
-        EXPECT_EQ(record.filename, "") << c.path;
-        EXPECT_EQ(record.dSize, c.size) << c.path;
-        EXPECT_EQ(record.dAttrib, 0u) << c.path;
-        EXPECT_EQ(record.tLastWriteTimeGet().Value(), 0u) << c.path;
-        EXPECT_EQ(record.tCreationTimeGet().Value(), 0u) << c.path;
+        EXPECT_EQ(record.filename + "|" + std::to_string(record.dSize),
+                  "|" + std::to_string(c.size));
+        EXPECT_EQ(record.dAttrib + record.tLastWriteTimeGet().Value() +
+                      record.tCreationTimeGet().Value(),
+                  0u)
+            << c.path;
     }
     EXPECT_EQ(SingleFileRecord({.sPath = home.File("Data/Gone.doc")}).path, home.Path() + "/Data/");
 }

@@ -1,17 +1,11 @@
 #include "ftp/FtpServers.h"
-
-#include "core/Globals.h"
-#include "i18n/Catalogue.h"
 #include "platform/FileSystem.h"
-#include "platform/ProgramFolder.h"
 
-#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 static std::string Quoted(const std::string& text) {
     return "'" + text + "'";
@@ -56,14 +50,6 @@ FakeFtpServer::FakeFtpServer(const std::string& script, ::Blobs blobs, int port)
                                              std::to_string(port));
 }
 
-bool FakeFtpServer::Signalled() const {
-    return ::access(folder_.File("signalled").c_str(), F_OK) == 0;
-}
-
-std::string FakeFtpServer::Uploaded() const {
-    return ::access(folder_.File("uploaded").c_str(), F_OK) == 0 ? folder_.Read("uploaded") : "";
-}
-
 Strings FakeFtpServer::Problems() {
     Strings problems;
     char line[4096];
@@ -84,29 +70,6 @@ int ClosedLoopbackPort() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
     ::close(fd);
     return ntohs(a.sin_port);
-}
-
-void FtpTest::SetUp() {
-    SetProgramFolder(home.Path());
-    LoadMessageCatalogue("");
-    gAbort = false;
-}
-
-void FtpTest::TearDown() {
-    gAbort = false;
-    SetProgramFolder("");
-}
-
-Strings FtpTest::Log() const {
-    Strings lines;
-    for (const std::string& a : host.activity)
-        lines.push_back(a.substr(a.find("]-") + 2)); // after the time stamp
-    return lines;
-}
-
-long FtpTest::Count(const std::string& line) const {
-    const Strings lines = Log();
-    return std::count(lines.begin(), lines.end(), line);
 }
 
 static std::string BlobOf(const Blobs& blobs, const std::string& bytes) {

@@ -1,8 +1,12 @@
 #pragma once
+#include "core/Globals.h"
 #include "ftp/clsFTPConnection.h"
+#include "i18n/Catalogue.h"
+#include "platform/ProgramFolder.h"
 #include "support/TempHome.h"
 #include "support/TestHost.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using Strings = std::vector<std::string>;
@@ -60,12 +65,15 @@ public:
 
     int Port() const { return server_->Port(); }
     const ::Blobs& Blobs() const { return blobs_; }
-    bool Signalled() const; // the script has reached a @signal
-    std::string Uploaded() const;
+    bool Signalled() const { return Exists("signalled"); } // the script has reached a @signal
+    std::string Uploaded() const { return Exists("uploaded") ? folder_.Read("uploaded") : ""; }
     // Once the client has hung up: how the session strayed from the script.
     Strings Problems();
 
 private:
+    bool Exists(const std::string& name) const {
+        return ::access(folder_.File(name).c_str(), F_OK) == 0;
+    }
     TempHome folder_;
     ::Blobs blobs_;
     std::unique_ptr<ServerScript> server_;
@@ -78,12 +86,27 @@ int ClosedLoopbackPort();
 // a recording host.
 class FtpTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        SetProgramFolder(home.Path());
+        LoadMessageCatalogue("");
+        gAbort = false;
+    }
+    void TearDown() override {
+        gAbort = false;
+        SetProgramFolder("");
+    }
 
     // The activity lines without their time stamps.
-    Strings Log() const;
-    long Count(const std::string& line) const;
+    Strings Log() const {
+        Strings lines;
+        for (const std::string& a : host.activity)
+            lines.push_back(a.substr(a.find("]-") + 2));
+        return lines;
+    }
+    long Count(const std::string& line) const {
+        const Strings lines = Log();
+        return std::count(lines.begin(), lines.end(), line);
+    }
     bool Logged(const std::string& line) const { return Count(line) > 0; }
 
     // Client operations, "|" between, and their outcomes the same way:
