@@ -1,0 +1,172 @@
+#include "engine/Startup.h"
+#include "core/Registry.h"
+#include "support/ProgramFolderSetup.h"
+#include "support/StandInSystemctl.h"
+#include "ui/DesktopHost.h"
+#include "ui/ProgramStart.h"
+#include "ui/frmMain.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <sstream>
+#include <sys/un.h>
+
+// A program folder in English and the stand-in systemctl. Every box is recorded as "text|"
+// ("text(critical)|" for a critical one); the quit question is answered with `quit`.
+class Startup : public StandInSystemctl {
+protected:
+    void SetUp() override {
+        StandInSystemctl::SetUp();
+        PrepareProgramFolder(home);
+        SetHost(&desktop);
+        desktop.answerer = [this](const std::string& text, MsgButtons, MsgIcon icon) {
+            boxes += text + (icon == MsgIcon::Critical ? "(critical)|" : "|");
+            return quit;
+        };
+    }
+    void TearDown() override {
+        start.reset();
+        SetHost(nullptr);
+        ReleaseProgramFolder();
+        StandInSystemctl::TearDown();
+    }
+    static void Setting(const char* name, const char* value) {
+        SaveRegSetting(kAppName, kGeneralSettings, name, value);
+    }
+    // The program started with `commandLine` up to its main window.
+    void StartProgram(const std::string& commandLine) {
+        start = std::make_unique<ProgramStart>(desktop, commandLine);
+        ASSERT_FALSE(start->Prepare().has_value()) << boxes;
+        start->ShowMainWindow(gStyle);
+    }
+
+    TempHome home;
+    DesktopHost desktop;
+    std::unique_ptr<ProgramStart> start;
+    std::string boxes;
+    MsgAnswer quit = MsgAnswer::No;
+};
+
+TEST_F(Startup, SwitchesAndHiddenStartDecideWhatTheMainWindowDoes) {
+    const std::string kQuit = "Do you really want to quit?|";
+    const struct {
+        const char* commandLine;
+        const char* failOn;
+        const char* hideOnStart;
+        const char* wishStored;
+        MsgAnswer quit;
+        std::string boxes;
+        const char* call; // a systemctl call asked for
+        int wish;         // gRunAsService afterwards
+        const char* wishStoredAfter;
+        bool shown, ended;
+    } cases[] = {
+        {"/i", "", "0", "0", MsgAnswer::Yes, "Tidevault service service installed!|" + kQuit,
+         "enable", 1, "1", false, true},
+        {"/i", "enable", "0", "1", MsgAnswer::No,
+         "Tidevault service failed to install!(critical)|" + kQuit, "enable", 0, "0", true, false},
+        // Declined: runs on without the service while the stored wish stays.
+        {"/u", "", "0", "1", MsgAnswer::No, "Tidevault service uninstalled!|" + kQuit, "disable", 0,
+         "1", true, false},
+        {"/service stop", "", "0", "0", MsgAnswer::Yes, "", "stop --no-block", 0, "0", true, false},
+        {"", "", "1", "0", MsgAnswer::Yes, "", "", 0, "0", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.commandLine) + " failing " + c.failOn);
+        boxes.clear();
+        ClearRunFlags();
+        TakeCalls();
+        FailOn(c.failOn);
+        quit = c.quit;
+        Setting("HideWindowOnStart", c.hideOnStart);
+        Setting("RunAsService", c.wishStored);
+        StartProgram(c.commandLine);
+        EXPECT_EQ(boxes, c.boxes);
+        EXPECT_NE(TakeCalls().find(c.call), std::string::npos);
+        EXPECT_EQ(gRunAsService, c.wish);
+        EXPECT_EQ(GetRegSetting(kAppName, kGeneralSettings, "RunAsService"), c.wishStoredAfter);
+        EXPECT_EQ(desktop.IsMainWindowVisible(), c.shown);
+        EXPECT_EQ(home.Read("logs/tidevault.log").ends_with("-Program closed!\r\n"), c.ended);
+        EXPECT_EQ(start->Window()->windowTitle().toStdString(), "Tidevault-ver1.0 rev. 1");
+        start.reset();
+        RemoveFile(home.File("logs/tidevault.log"));
+    }
+}
+
+TEST_F(Startup, ASecondStartBringsTheHiddenWindowBackAndEnds) {
+    // A socket a crashed program left under the name must not be in the way.
+    const QString stale = QDir::tempPath() + '/' + ShowRequestServerName(home.Path());
+    sockaddr_un address{.sun_family = AF_UNIX};
+    stale.toStdString().copy(address.sun_path, sizeof(address.sun_path) - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+
+    Setting("HideWindowOnStart", "1");
+    StartProgram("");
+    ASSERT_FALSE(desktop.IsMainWindowVisible());
+    EXPECT_EQ(ProgramStart(desktop, "").Prepare(), 0);
+    const QDeadlineTimer deadline(10000);
+    while (!desktop.IsMainWindowVisible() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(desktop.IsMainWindowVisible());
+    EXPECT_EQ(boxes, "");
+}
+
+TEST_F(Startup, StartsThatCannotGoOnSayWhyAndLeaveTheJobListAlone) {
+    const std::string busy = "Another Tidevault process is using the program folder " +
+                             home.Path() + "; try again when it has finished.|";
+    InstanceLock holder; // a holder without a window: tidevault-cli
+    ASSERT_TRUE(holder.Acquire(home.Path()));
+    EXPECT_EQ(ProgramStart(desktop, "").Prepare(), 1);
+    EXPECT_EQ(boxes, busy);
+    holder.Release();
+
+    boxes.clear();
+    home.Write("backups.ini", "[Backups]\r\nKept as it is\r\n");
+    ::rmdir(home.File("temp").c_str());
+    home.Write("temp", "a file where the staging folder belongs");
+    EXPECT_EQ(ProgramStart(desktop, "").Prepare(), 1);
+    EXPECT_EQ(boxes, "Could not initialize system variables! Quitting ...(critical)|");
+    EXPECT_EQ(home.Read("backups.ini"), "[Backups]\r\nKept as it is\r\n");
+}
+
+// Under systemd, with a display that cannot be reached: offscreen, and SIGTERM
+// logs the stop, saves the job list and ends with 0.
+TEST(ServiceProcess, EndsCleanlyOnSigterm) {
+    TempHome home;
+    ::symlink(TIDEVAULT_SOURCE_DIR "/Languages", home.File("Languages").c_str());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "NOTIFY_SOCKET"})
+        env.remove(QString::fromLatin1(name));
+    env.insert("DISPLAY", ":987");
+    env.insert("INVOCATION_ID", "0123456789abcdef");
+    env.insert("TIDEVAULT_HOME", QString::fromStdString(home.Path()));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(TIDEVAULT_PROGRAM, {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    const QDeadlineTimer deadline(20000);
+    while (home.Read("logs/tidevault.log").find("as a service") == std::string::npos &&
+           program.state() == QProcess::Running && !deadline.hasExpired())
+        QThread::msleep(50);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    if (!program.waitForFinished(20000))
+        program.kill();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+
+    std::istringstream log(home.Read("logs/tidevault.log"));
+    std::string lines;
+    for (std::string line; std::getline(log, line, '\r') && log.get() == '\n';)
+        lines += line.substr(line.find("]-") + 2) + "|";
+    EXPECT_EQ(lines, "Tidevault started ...|0 backup items loaded!|Tidevault started as a service "
+                     "...|Tidevault service stopped!|Closing program ...|Program closed!|");
+    EXPECT_EQ(home.Read("backups.ini").substr(0, 9), "[Backups]");
+}
