@@ -8,13 +8,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QProcess>
 #include <QThread>
 
-#include <csignal>
-#include <sstream>
-#include <sys/un.h>
+#include <regex>
 
 // A program folder in English and the stand-in systemctl. Every box is recorded as "text|"
 // ("text(critical)|" for a critical one); the quit question is answered with `quit`.
@@ -53,28 +50,25 @@ protected:
 };
 
 TEST_F(Startup, SwitchesAndHiddenStartDecideWhatTheMainWindowDoes) {
-    const std::string kQuit = "Do you really want to quit?|";
+    const std::string ask = "Do you really want to quit?|";
+    // hide, stored: "HideWindowOnStart" and "RunAsService" before; wish: gRunAsService after.
     const struct {
-        const char* commandLine;
-        const char* failOn;
-        const char* hideOnStart;
-        const char* wishStored;
+        const char *commandLine, *failOn, *hide, *stored;
         MsgAnswer quit;
         std::string boxes;
-        const char* call; // a systemctl call asked for
-        int wish;         // gRunAsService afterwards
-        const char* wishStoredAfter;
+        const char *call, *storedAfter;
+        int wish;
         bool shown, ended;
     } cases[] = {
-        {"/i", "", "0", "0", MsgAnswer::Yes, "Tidevault service service installed!|" + kQuit,
-         "enable", 1, "1", false, true},
+        {"/i", "", "0", "0", MsgAnswer::Yes, "Tidevault service service installed!|" + ask,
+         "enable", "1", 1, false, true},
         {"/i", "enable", "0", "1", MsgAnswer::No,
-         "Tidevault service failed to install!(critical)|" + kQuit, "enable", 0, "0", true, false},
+         "Tidevault service failed to install!(critical)|" + ask, "enable", "0", 0, true, false},
         // Declined: runs on without the service while the stored wish stays.
-        {"/u", "", "0", "1", MsgAnswer::No, "Tidevault service uninstalled!|" + kQuit, "disable", 0,
-         "1", true, false},
-        {"/service stop", "", "0", "0", MsgAnswer::Yes, "", "stop --no-block", 0, "0", true, false},
-        {"", "", "1", "0", MsgAnswer::Yes, "", "", 0, "0", false, false},
+        {"/u", "", "0", "1", MsgAnswer::No, "Tidevault service uninstalled!|" + ask, "disable", "1",
+         0, true, false},
+        {"/service stop", "", "0", "0", MsgAnswer::Yes, "", "stop --no-block", "0", 0, true, false},
+        {"", "", "1", "0", MsgAnswer::Yes, "", "", "0", 0, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.commandLine) + " failing " + c.failOn);
@@ -83,13 +77,13 @@ TEST_F(Startup, SwitchesAndHiddenStartDecideWhatTheMainWindowDoes) {
         TakeCalls();
         FailOn(c.failOn);
         quit = c.quit;
-        Setting("HideWindowOnStart", c.hideOnStart);
-        Setting("RunAsService", c.wishStored);
+        Setting("HideWindowOnStart", c.hide);
+        Setting("RunAsService", c.stored);
         StartProgram(c.commandLine);
         EXPECT_EQ(boxes, c.boxes);
         EXPECT_NE(TakeCalls().find(c.call), std::string::npos);
         EXPECT_EQ(gRunAsService, c.wish);
-        EXPECT_EQ(GetRegSetting(kAppName, kGeneralSettings, "RunAsService"), c.wishStoredAfter);
+        EXPECT_EQ(GetRegSetting(kAppName, kGeneralSettings, "RunAsService"), c.storedAfter);
         EXPECT_EQ(desktop.IsMainWindowVisible(), c.shown);
         EXPECT_EQ(home.Read("logs/tidevault.log").ends_with("-Program closed!\r\n"), c.ended);
         EXPECT_EQ(start->Window()->windowTitle().toStdString(), "Tidevault-ver1.0 rev. 1");
@@ -99,14 +93,6 @@ TEST_F(Startup, SwitchesAndHiddenStartDecideWhatTheMainWindowDoes) {
 }
 
 TEST_F(Startup, ASecondStartBringsTheHiddenWindowBackAndEnds) {
-    // A socket a crashed program left under the name must not be in the way.
-    const QString stale = QDir::tempPath() + '/' + ShowRequestServerName(home.Path());
-    sockaddr_un address{.sun_family = AF_UNIX};
-    stale.toStdString().copy(address.sun_path, sizeof(address.sun_path) - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd);
-
     Setting("HideWindowOnStart", "1");
     StartProgram("");
     ASSERT_FALSE(desktop.IsMainWindowVisible());
@@ -119,12 +105,11 @@ TEST_F(Startup, ASecondStartBringsTheHiddenWindowBackAndEnds) {
 }
 
 TEST_F(Startup, StartsThatCannotGoOnSayWhyAndLeaveTheJobListAlone) {
-    const std::string busy = "Another Tidevault process is using the program folder " +
-                             home.Path() + "; try again when it has finished.|";
     InstanceLock holder; // a holder without a window: tidevault-cli
     ASSERT_TRUE(holder.Acquire(home.Path()));
     EXPECT_EQ(ProgramStart(desktop, "").Prepare(), 1);
-    EXPECT_EQ(boxes, busy);
+    EXPECT_EQ(boxes, "Another Tidevault process is using the program folder " + home.Path() +
+                         "; try again when it has finished.|");
     holder.Release();
 
     boxes.clear();
@@ -149,24 +134,19 @@ TEST(ServiceProcess, EndsCleanlyOnSigterm) {
     env.insert("TIDEVAULT_HOME", QString::fromStdString(home.Path()));
     QProcess program;
     program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(TIDEVAULT_PROGRAM, {});
     ASSERT_TRUE(program.waitForStarted(10000));
     const QDeadlineTimer deadline(20000);
     while (home.Read("logs/tidevault.log").find("as a service") == std::string::npos &&
            program.state() == QProcess::Running && !deadline.hasExpired())
         QThread::msleep(50);
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    if (!program.waitForFinished(20000))
-        program.kill();
+    program.terminate(); // SIGTERM
+    ASSERT_TRUE(program.waitForFinished(20000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
 
-    std::istringstream log(home.Read("logs/tidevault.log"));
-    std::string lines;
-    for (std::string line; std::getline(log, line, '\r') && log.get() == '\n';)
-        lines += line.substr(line.find("]-") + 2) + "|";
-    EXPECT_EQ(lines, "Tidevault started ...|0 backup items loaded!|Tidevault started as a service "
-                     "...|Tidevault service stopped!|Closing program ...|Program closed!|");
+    EXPECT_EQ(std::regex_replace(home.Read("logs/tidevault.log"), std::regex(R"(\[[^\]]+\]-)"), ""),
+              "Tidevault started ...\r\n0 backup items loaded!\r\nTidevault started as a service "
+              "...\r\nTidevault service stopped!\r\nClosing program ...\r\nProgram closed!\r\n");
     EXPECT_EQ(home.Read("backups.ini").substr(0, 9), "[Backups]");
 }
