@@ -31,29 +31,31 @@
 namespace {
 
 constexpr char kShowRequest[] = "show\n";
+constexpr char kShownAnswer[] = "shown\n";
+constexpr char kNoDisplayAnswer[] = "no display\n";
 // Nothing we send is longer; a peer that keeps talking is not ours.
 constexpr qint64 kLongestRequest = 64;
 // How often a quit waiting for a cancelled run looks again.
 constexpr int kUnwindPollMs = 50;
 
-// True when a running program took the request.
-bool AskRunningProgramToShow(const QString& name) {
+} // namespace
+
+QByteArray AskRunningProgramToShow(const QString& serverName) {
     const QDeadlineTimer deadline(ProgramStart::kShowRequestWaitMs);
     do {
         QLocalSocket socket;
-        socket.connectToServer(name);
+        socket.connectToServer(serverName);
         if (socket.waitForConnected(200)) {
             socket.write(kShowRequest, sizeof(kShowRequest) - 1);
-            const bool sent = socket.waitForBytesWritten(1000);
-            socket.disconnectFromServer();
-            return sent;
+            if (!socket.waitForBytesWritten(1000))
+                return {};
+            // Delivered: a program too busy to answer shows its window when it can.
+            return socket.waitForReadyRead(1000) ? socket.readLine(kLongestRequest) : kShownAnswer;
         }
         QThread::msleep(50);
     } while (!deadline.hasExpired());
-    return false;
+    return {};
 }
-
-} // namespace
 
 void ChooseDisplayPlatform() {
     if (!StartedBySystemd())
@@ -97,8 +99,15 @@ std::optional<int> ProgramStart::Prepare() {
         // Another start holds the folder. A desktop program shows its window
         // and this start ends silently; a holder without a window (the
         // command-line companion) cannot, so the user is told.
-        if (lock_.Error() == EWOULDBLOCK &&
-            AskRunningProgramToShow(ShowRequestServerName(ProgramFolder())))
+        const QByteArray answer =
+            lock_.Error() == EWOULDBLOCK
+                ? AskRunningProgramToShow(ShowRequestServerName(ProgramFolder()))
+                : QByteArray();
+        // A service on the offscreen platform has no window anybody could see.
+        if (answer == kNoDisplayAnswer)
+            host_.MessageBox(GetMsg("strMsgServiceWithoutDisplay"), MsgButtons::Ok,
+                             MsgIcon::Information);
+        if (!answer.isEmpty())
             return 0;
         host_.MessageBox(problem, MsgButtons::Ok,
                          lock_.Error() == EWOULDBLOCK ? MsgIcon::Information : MsgIcon::Critical);
@@ -130,8 +139,10 @@ void ProgramStart::Listen() {
             connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
             connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
                 while (peer->canReadLine())
-                    if (peer->readLine() == kShowRequest)
+                    if (peer->readLine() == kShowRequest) {
                         ShowRequested();
+                        peer->write(Headless() ? kNoDisplayAnswer : kShownAnswer);
+                    }
                 if (peer->bytesAvailable() > kLongestRequest)
                     peer->abort();
             });

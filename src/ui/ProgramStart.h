@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/InstanceLock.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -23,6 +24,11 @@ void ChooseDisplayPlatform();
 // The local socket through which a second start on the same program folder
 // asks the running program to show its main window: one per folder and user.
 QString ShowRequestServerName(const std::string& programFolder);
+
+// A second start's request to the program running on the folder behind
+// `serverName`: its answer "shown\n", or "no display\n" from a service on the
+// offscreen platform; empty when no program could be reached.
+QByteArray AskRunningProgramToShow(const QString& serverName);
 
 // The desktop program from its start to its end, one step after another.
 class ProgramStart : public QObject {
