@@ -1,14 +1,12 @@
 #!/usr/bin/env python3
-"""usage: real_display_test.py BUILD_DIR -- starts tidevault hidden on Xvfb, waits for its main
-window, starts it again and expects the first window back, then ends it with SIGTERM. Exit 77
-(skipped) only when Xvfb or the X utilities are missing, and then not under CI."""
+"""usage: real_display_test.py BUILD_DIR -- tidevault on Xvfb: hidden at start, back on a second
+start, ended by SIGTERM. Exit 77 (skipped) only without Xvfb or x11-utils, and not under CI."""
 import os, shutil, signal, subprocess, sys, tempfile, time
 
 build = sys.argv[1]
 missing = [tool for tool in ("Xvfb", "xwininfo", "xprop") if not shutil.which(tool)]
 if missing:
-    print("skipped: no X server to start on;", ", ".join(missing), "missing "
-          "(tools/install-deps.sh installs xvfb and x11-utils)")
+    print("skipped: no X server to start on;", ", ".join(missing), "missing (tools/install-deps.sh)")
     sys.exit(1 if os.environ.get("CI") else 77)
 
 # -displayfd picks a free display and tells us its number.
@@ -17,32 +15,25 @@ xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "
                          "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
 os.close(write_end)
 home = tempfile.mkdtemp(prefix="tidevault-x11-")
-env = dict(os.environ, DISPLAY=":" + os.read(read_end, 16).decode().strip(),
-           TIDEVAULT_HOME=home, QT_QPA_PLATFORM="xcb", LC_ALL="C")
-for name in ("INVOCATION_ID", "NOTIFY_SOCKET", "WAYLAND_DISPLAY"):
-    env.pop(name, None)
+env = {k: v for k, v in os.environ.items() if k not in ("INVOCATION_ID", "NOTIFY_SOCKET")}
+env.update(DISPLAY=":" + os.read(read_end, 16).decode().strip(), TIDEVAULT_HOME=home,
+           QT_QPA_PLATFORM="xcb", WAYLAND_DISPLAY="", LC_ALL="C")
 shutil.copytree(os.path.join(build, "Languages"), os.path.join(home, "Languages"))
 # Xvfb has no tray: the hidden start minimizes, which X shows as the iconic state.
 with open(os.path.join(home, "settings.ini"), "w") as settings:
     settings.write("[Backup\\General Settings]\nHideWindowOnStart=1\n")
 
 
-def x(*command):
-    return subprocess.run(command, env=env, capture_output=True, text=True, timeout=10).stdout
-
-
-def state():  # the main window's state as its X hints give it, None while there is none
-    tree = x("xwininfo", "-root", "-tree").splitlines()
-    window = next((l.split()[0] for l in tree if '"Tidevault-ver1.0 rev. ' in l), None)
-    hints = x("xprop", "-id", window, "WM_HINTS") if window else ""
-    return next((s for s in ("Iconic", "Normal") if f"{s} State" in hints), None)
-
-
-def comes(wanted):
-    deadline = time.monotonic() + 20
-    while time.monotonic() < deadline and program.poll() is None:
-        if state() == wanted:
+def comes(wanted):  # the main window in the wanted state within 20 s
+    def x(*command):
+        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=10).stdout
+    for _ in range(200):
+        tree = x("xwininfo", "-root", "-tree").splitlines()
+        window = next((l.split()[0] for l in tree if '"Tidevault-ver1.0 rev. ' in l), None)
+        if window and f"{wanted} State" in x("xprop", "-id", window, "WM_HINTS"):
             return True
+        if program.poll() is not None:
+            return False
         time.sleep(0.1)
     return False
 
@@ -51,7 +42,7 @@ program = subprocess.Popen([os.path.join(build, "tidevault")], env=env)
 failure = None
 try:
     if not comes("Iconic"):
-        failure = f"no hidden main window appeared; state {state()}, exit {program.poll()}"
+        failure = f"no hidden main window appeared (exit status {program.poll()})"
     elif subprocess.run([os.path.join(build, "tidevault")], env=env, timeout=30).returncode:
         failure = "the second start failed"
     elif not comes("Normal"):
@@ -69,6 +60,4 @@ finally:
     xvfb.terminate()
     xvfb.wait()
     shutil.rmtree(home, ignore_errors=True)
-if failure:
-    sys.exit(failure)
-print("main window hidden at start, back on the second start, ended on SIGTERM")
+sys.exit(failure)
