@@ -236,6 +236,11 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgRemoteBrowserLater",
      "Browsing the folders of an FTP server comes with the next version; until then, type the "
      "remote folder."},
+    // A second start while the service runs without a display.
+    {"strMsgServiceWithoutDisplay",
+     "Tidevault already runs as a background service without a display, so its window cannot be "
+     "shown here. Stop the service with \"systemctl --user stop Tidevault\" and start Tidevault "
+     "again."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
