@@ -236,6 +236,13 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgRemoteBrowserLater",
      "Browsing the folders of an FTP server comes with the next version; until then, type the "
      "remote folder."},
+    // The restore browser.
+    {"strMsgFtpReconnecting", "The server %h had closed the idle connection; connecting again."},
+    {"strMsgNoBackupsYet", "Backup \"%d\" has not run yet: there are no backups to restore from."},
+    {"strMsgRestoreChecked", "%n files checked (%s)"},
+    {"strMsgRestoreNoMatch", "No stored name contains \"%d\"."},
+    {"strMsgRestoreExisting", "%n of the files to restore already exist at the target, for example %d. Replace them with the stored versions? No restores only the others and keeps the files that are there."},
+    {"strMsgRestoreAllKept", "Every file to restore is already at the target and was kept as it is; nothing was restored."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
