@@ -15,8 +15,8 @@
 #include "ui_frmBrowseRestoreList.h"
 
 #include <QActionGroup>
-#include <QEvent>
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -35,6 +35,9 @@ constexpr const char* kSection = "frmBrowseRestoreList";
 constexpr std::size_t kExpandAllLimit = 2000;
 constexpr int kLargeIcon = 32;
 constexpr int kSmallIcon = 16;
+constexpr int kTreeWidth = 300;
+constexpr int kColumnWidth = 170;
+constexpr int kNameWidth = 240;
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -87,7 +90,8 @@ frmBrowseRestoreList::frmBrowseRestoreList(std::shared_ptr<clsBackup> job, QWidg
     statusText_ = new QLabel(sbStatusBar_);
     sbStatusBar_->addWidget(statusText_, 1);
     ui_->mainLayout->addWidget(sbStatusBar_);
-    ui_->imgSplitter->setStretchFactor(1, 2);
+    ui_->mainLayout->setStretchFactor(ui_->imgSplitter, 1);
+    ui_->imgSplitter->setSizes({kTreeWidth, width() - kTreeWidth});
 
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(ui_->lvListView),
                                     static_cast<QAbstractItemView*>(ui_->lvIconView)}) {
@@ -98,6 +102,7 @@ frmBrowseRestoreList::frmBrowseRestoreList(std::shared_ptr<clsBackup> job, QWidg
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(false);
     header->setStretchLastSection(false);
+    header->setDefaultSectionSize(kColumnWidth);
     connect(header, &QHeaderView::sectionClicked, this, &frmBrowseRestoreList::SortBy);
     connect(ui_->txtFilter, &QLineEdit::textChanged, this, &frmBrowseRestoreList::Filter);
     RestorePlace();
@@ -199,6 +204,8 @@ bool frmBrowseRestoreList::LoadList() {
     ui_->lvListView->setModel(listModel_);
     ui_->lvIconView->setModel(listModel_);
     ui_->lvIconView->setSelectionModel(ui_->lvListView->selectionModel());
+    ui_->lvListView->header()->resizeSection(RestoreListModel::Name, kNameWidth);
+    ui_->lvListView->header()->resizeSection(RestoreListModel::Size, kColumnWidth / 2);
     connect(ui_->tvTreeView->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 listModel_->Show(RestoreTreeModel::NodeOf(current));
@@ -299,10 +306,15 @@ void frmBrowseRestoreList::Filter(const QString& text) {
     else
         tree->expandToDepth(0);
     tree->setUpdatesEnabled(true);
-    // Back to the entry shown before when the filter keeps it.
+    // Back to the entry shown before when the filter keeps it; otherwise the
+    // folder of the first match in the newest session.
     std::int32_t next = shown >= 0 && marks_->Shown(shown) ? shown : -1;
-    if (next < 0 && !marks_->Children(-1).empty())
+    if (next < 0 && !marks_->Children(-1).empty()) {
         next = marks_->Children(-1).back();
+        while (marks_->Filtering() && !marks_->Children(next).empty() &&
+               !tree_->Node(marks_->Children(next).front()).IsFile())
+            next = marks_->Children(next).front();
+    }
     listModel_->Show(-1);
     ShowNode(next);
     UpdateStatus();
