@@ -237,7 +237,7 @@ static constexpr BuiltinMessage kMessages[] = {
      "Browsing the folders of an FTP server comes with the next version; until then, type the "
      "remote folder."},
     // The restore browser.
-    {"strMsgFtpReconnecting", "The server %h had closed the idle connection; connecting again."},
+    {"strMsgFtpReconnecting", "The server %h had closed the connection while it was not in use; connecting again."},
     {"strMsgNoBackupsYet", "Backup \"%d\" has not run yet: there are no backups to restore from."},
     {"strMsgRestoreChecked", "%n files checked (%s)"},
     {"strMsgRestoreNoMatch", "No stored name contains \"%d\"."},

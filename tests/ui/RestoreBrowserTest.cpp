@@ -270,13 +270,16 @@ TEST_F(RestoreBrowser, AJobWithoutAnIndexSaysWhyAndOneThatNeverRanSaysSo) {
 }
 
 // The same job delivered to a real FTP server: the window's connection
-// fetches the index and the volumes.
-class RemoteRestore : public RestoreBrowser, public ::testing::WithParamInterface<ServerKind> {};
+// fetches the index and the volumes, and logs in again once when the server
+// has dropped it meanwhile (here: restarted on the same port).
+class RemoteRestore : public RestoreBrowser,
+                      public ::testing::WithParamInterface<std::pair<ServerKind, bool>> {};
 
 TEST_P(RemoteRestore, TheWindowsConnectionDownloadsWhatTheCheckedFilesNeed) {
+    const auto [kind, dropped] = GetParam();
     TempHome served;
     std::unique_ptr<ServerScript> server;
-    START_SERVER(server, GetParam(), served.Path());
+    START_SERVER(server, kind, served.Path());
     ::mkdir(served.File("backup").c_str(), 0777);
     ::chmod(served.File("backup").c_str(), 0777);
     auto job = AddJob("Remote");
@@ -288,15 +291,28 @@ TEST_P(RemoteRestore, TheWindowsConnectionDownloadsWhatTheCheckedFilesNeed) {
     SetCheck(tree->model(), Find(Key("20261205110000")), true);
     host.answers = {MsgAnswer::No};
     host.folderToPick = restored.Path();
+    if (dropped) {
+        const std::string port = std::to_string(server->Port());
+        server.reset();
+        ::setenv("FTP_PORT", port.c_str(), 1);
+        START_SERVER(server, kind, served.Path());
+        ::unsetenv("FTP_PORT");
+    }
+    host.boxes.clear();
     w->RestoreChecked();
     EXPECT_EQ(ReadTestFile(restored.Path() + source.File("docs/a.txt")), "alpha, rewritten");
     EXPECT_EQ(ReadTestFile(restored.Path() + source.File("docs/sub/b.bin")),
               std::string(70000, '\x01'));
+    // Where to restore, and the closing count: nothing else was asked.
+    ASSERT_EQ(host.boxes.size(), 2u);
     EXPECT_TRUE(Shown("4/4 files restored")) << host.boxes.back().text;
+    EXPECT_EQ(host.Logged("closed the connection while it was not in use"), dropped);
     w->reject();
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RemoteRestore,
-                         ::testing::Values(ServerKind::Pyftpdlib, ServerKind::PureFtpd));
+                         ::testing::Values(std::pair{ServerKind::Pyftpdlib, false},
+                                           std::pair{ServerKind::PureFtpd, false},
+                                           std::pair{ServerKind::Pyftpdlib, true}));
 
 } // namespace
