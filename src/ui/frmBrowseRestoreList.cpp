@@ -348,10 +348,17 @@ void frmBrowseRestoreList::RestoreChecked() {
         host.MessageBox(GetMsg("strMsgNoFilesToRestore"), MsgButtons::Ok, MsgIcon::Critical);
         return;
     }
+    // The questions and the progress window belong to this window while it is
+    // modal: parented to the main window, pause and cancel could not be reached.
+    auto* desktop = dynamic_cast<DesktopHost*>(&host);
+    QWidget* mainWindow = desktop != nullptr ? desktop->mainWindow : nullptr;
+    if (desktop != nullptr)
+        desktop->mainWindow = this;
     const std::optional<RestoreTarget> target = AskRestoreTarget();
-    if (!target || !LeaveOutExisting(records, *target))
-        return;
-    RestoreFiles(*destination_, *job_, records, *target);
+    if (target && LeaveOutExisting(records, *target))
+        RestoreFiles(*destination_, *job_, records, *target);
+    if (desktop != nullptr)
+        desktop->mainWindow = mainWindow;
 }
 
 bool frmBrowseRestoreList::LeaveOutExisting(std::vector<clsRestoreFileData>& records,

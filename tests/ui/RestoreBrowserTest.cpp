@@ -2,6 +2,7 @@
 #include "ftp/FtpServers.h"
 #include "i18n/FormatSize.h"
 #include "support/ProgramFolderSetup.h"
+#include "ui/DesktopHost.h"
 #include "ui/frmBrowseRestoreList.h"
 
 #include <QAction>
@@ -40,11 +41,11 @@ protected:
     }
 
     std::unique_ptr<frmBrowseRestoreList> Open(const std::string& job = "Docs") {
-        window = std::make_unique<frmBrowseRestoreList>(FindBackup(job));
+        auto window = std::make_unique<frmBrowseRestoreList>(FindBackup(job));
         EXPECT_TRUE(window->LoadList());
         tree = window->findChild<QTreeView*>("tvTreeView");
         list = window->findChild<QTreeView*>("lvListView");
-        return std::move(window);
+        return window;
     }
     // The key of a session ("") or of a stored path below the source tree.
     std::string Key(const std::string& stamp, const std::string& relative = "") const {
@@ -71,13 +72,21 @@ protected:
         }
         return rows;
     }
-    bool Shown(const char* text) const {
-        return std::ranges::any_of(host.boxes, [&](const TestHost::Box& b) {
+    // Both sessions checked, then the restore command with these answers
+    // (the picker gives `restored`).
+    void RestoreBoth(frmBrowseRestoreList& w, std::deque<MsgAnswer> answers) {
+        SetCheck(tree->model(), Find(Key(kFull)), true);
+        SetCheck(tree->model(), Find(Key(kIncremental)), true);
+        host.answers = std::move(answers);
+        host.folderToPick = restored.Path();
+        w.RestoreChecked();
+    }
+    long Shown(const std::string& text) const {
+        return std::ranges::count_if(host.boxes, [&](const TestHost::Box& b) {
             return b.text.find(text) != std::string::npos;
         });
     }
 
-    std::unique_ptr<frmBrowseRestoreList> window;
     QTreeView *tree = nullptr, *list = nullptr;
     TempHome restored;
 };
@@ -95,6 +104,14 @@ TEST_F(RestoreBrowser, OneRootPerSessionFoldersKeepTheirCaseAndTheListShowsEachF
     EXPECT_EQ(cell(1).toStdString(), FormatSize(16));
     EXPECT_TRUE(cell(2).endsWith(".darc"));
     EXPECT_TRUE(cell(4).startsWith(QLocale().toString(QDate(2023, 11, 14), QLocale::ShortFormat)));
+    // A header click sorts, a second one on the same column reverses.
+    w->ShowNode(Node(Key(kFull, "docs")));
+    const std::pair<int, const char*> clicks[] = {
+        {0, "sub,Sub,a.txt"}, {1, "Sub,sub,a.txt"}, {1, "a.txt,sub,Sub"}, {0, "a.txt,Sub,sub"}};
+    for (const auto& [column, rows] : clicks) {
+        list->header()->sectionClicked(column);
+        EXPECT_EQ(Rows(), rows) << column;
+    }
 }
 
 TEST_F(RestoreBrowser, ChecksGoDownToEveryEntryAndUpAsPartialAndReachTheList) {
@@ -112,10 +129,8 @@ TEST_F(RestoreBrowser, ChecksGoDownToEveryEntryAndUpAsPartialAndReachTheList) {
     EXPECT_EQ(Check(Key(kFull, "docs")), Qt::PartiallyChecked);
     EXPECT_EQ(Check(Key(kFull)), Qt::PartiallyChecked);
     EXPECT_EQ(Rows(true), "a.txt=2,Sub=2,sub=0");
-    EXPECT_TRUE(w->findChild<QStatusBar*>("sbStatusBar")
-                    ->findChild<QLabel*>()
-                    ->text()
-                    .startsWith("2 files checked"));
+    auto* status = w->findChild<QStatusBar*>("sbStatusBar")->findChild<QLabel*>();
+    EXPECT_TRUE(status->text().startsWith("2 files checked"));
     SetCheck(tree->model(), Find(Key(kFull, "docs/sub")), true);
     EXPECT_EQ(Check(Key(kFull)), Qt::Checked);
 }
@@ -146,24 +161,6 @@ TEST_F(RestoreBrowser, DoubleClickOpensAFolderBackspaceGoesUpAndTheMenuSwitchesT
     EXPECT_EQ(stack->currentWidget(), list);
 }
 
-TEST_F(RestoreBrowser, AHeaderClickSortsAndASecondClickReverses) {
-    auto w = Open();
-    w->ShowNode(Node(Key(kFull, "docs")));
-    const struct {
-        int column;
-        const char* rows;
-    } clicks[] = {
-        {0, "a.txt,Sub,sub"},
-        {0, "sub,Sub,a.txt"},
-        {1, "Sub,sub,a.txt"},
-        {1, "a.txt,sub,Sub"},
-    };
-    for (const auto& click : clicks) {
-        list->header()->sectionClicked(click.column);
-        EXPECT_EQ(Rows(), click.rows) << click.column;
-    }
-}
-
 // How the restore ends, by the answers to the questions.
 struct RestoreCase {
     const char* name;
@@ -179,20 +176,12 @@ TEST_P(Restores, TheNewestCheckedVersionsGoThroughTheEngineAskingOnceAboutExisti
     source.Write("docs/a.txt", "changed");
     source.Write("docs/Sub/b.bin", "changed too");
     ::unlink(source.File("docs/c.txt").c_str());
-    auto w = Open();
-    SetCheck(tree->model(), Find(Key(kFull)), true);
-    SetCheck(tree->model(), Find(Key(kIncremental)), true);
-    host.answers = c.answers;
-    host.folderToPick = restored.Path();
-    w->RestoreChecked();
+    RestoreBoth(*Open(), c.answers);
     const std::string base = c.chosenFolder ? restored.Path() : std::string();
     EXPECT_EQ(ReadTestFile(base + source.File("docs/a.txt")), c.a);
     EXPECT_EQ(ReadTestFile(base + source.File("docs/c.txt")), "gamma");
     EXPECT_EQ(ReadTestFile(base + source.File("docs/sub/b.bin")), std::string(70000, '\x01'));
-    const long asked = std::ranges::count_if(host.boxes, [](const TestHost::Box& b) {
-        return b.text.find("already exist") != std::string::npos;
-    });
-    EXPECT_EQ(asked, c.chosenFolder ? 0 : 1);
+    EXPECT_EQ(Shown("already exist"), c.chosenFolder ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -204,6 +193,24 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"ChosenFolder", {MsgAnswer::No}, true, "alpha, rewritten"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(RestoreBrowser, OnTheDesktopTheModalBrowserOwnsTheRestoresProgressWindow) {
+    DesktopHost desktop;
+    QWidget mainWindow;
+    desktop.mainWindow = &mainWindow;
+    desktop.answerer = [](const std::string&, MsgButtons, MsgIcon) { return MsgAnswer::Yes; };
+    QObject* owner = nullptr;
+    desktop.onProgressValue = [&](const std::string&, double) {
+        owner = desktop.ProgressWindow()->parent();
+    };
+    SetHost(&desktop);
+    auto w = Open();
+    SetCheck(tree->model(), Find(Key(kFull)), true);
+    w->RestoreChecked();
+    SetHost(&host);
+    EXPECT_EQ(owner, w.get()); // a child of the modal window, so pause and cancel answer
+    EXPECT_EQ(desktop.mainWindow, &mainWindow);
+}
+
 TEST_F(RestoreBrowser, ADamagedVolumeOrAHostileNameRestoresNothingWrongAndSaysWhy) {
     // A byte of b.bin's blocks flipped, and c.txt's name turned into a way out.
     std::string bytes = destination.Read("Docs202612051000.darc");
@@ -213,16 +220,11 @@ TEST_F(RestoreBrowser, ADamagedVolumeOrAHostileNameRestoresNothingWrongAndSaysWh
     const std::string c = "fname=" + source.File("docs/c.txt");
     index.replace(index.find(c), c.size(), "fname=" + source.File("docs/../c.txt"));
     destination.Write("Docs.fs", index);
-    auto w = Open();
-    SetCheck(tree->model(), Find(Key(kFull)), true);
-    SetCheck(tree->model(), Find(Key(kIncremental)), true);
-    host.answers = {MsgAnswer::No};
-    host.folderToPick = restored.Path();
-    w->RestoreChecked();
+    RestoreBoth(*Open(), {MsgAnswer::No});
     EXPECT_FALSE(FileExists(restored.Path() + source.File("docs/sub/b.bin")));
     EXPECT_FALSE(FileExists(restored.Path() + source.File("c.txt")));
     EXPECT_TRUE(Shown("index entry refused"));
-    EXPECT_TRUE(Shown(("Restore of " + source.File("docs/sub/b.bin") + " failed").c_str()));
+    EXPECT_TRUE(Shown("Restore of " + source.File("docs/sub/b.bin") + " failed"));
 }
 
 TEST_F(RestoreBrowser, AFilterNarrowsEverySessionAndKeepsTheCheckMarks) {
