@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
@@ -152,8 +153,11 @@ void frmBrowseRestoreList::BuildToolbar() {
         connect(entry, &QAction::triggered, this, [this, mode] { SetDisplayMode(mode); });
     }
     view->setMenu(modes);
-    if (auto* button = qobject_cast<QToolButton*>(tbToolbar_->widgetForAction(view)))
+    if (auto* button = qobject_cast<QToolButton*>(tbToolbar_->widgetForAction(view))) {
         button->setPopupMode(QToolButton::InstantPopup);
+        // Its mnemonic opens the menu, as a click does.
+        connect(view, &QAction::triggered, button, &QToolButton::showMenu);
+    }
     tbToolbar_->addSeparator();
     connect(command("keyClose", "&Close", "quit"), &QAction::triggered, this, &QDialog::reject);
     ui_->mainLayout->insertWidget(0, tbToolbar_);
@@ -165,6 +169,13 @@ void frmBrowseRestoreList::ApplyTexts() {
     const IniFile* texts = !gLanguageFile.empty() && file.Load(gLanguageFile) ? &file : nullptr;
     ui_->txtFilter->setPlaceholderText(
         WindowText(texts, "txtFilter.PlaceholderText", "Part of a file or folder name"));
+    // Toolbar buttons show no mnemonics: their captions' letters become shortcuts.
+    for (QAction* action : tbToolbar_->actions()) {
+        action->setShortcut(QKeySequence::mnemonic(action->text()));
+        const std::string key = action->objectName().toStdString();
+        if (const QString tip = WindowText(texts, key + ".ToolTipText", ""); !tip.isEmpty())
+            action->setToolTip(tip);
+    }
     if (listModel_ != nullptr) {
         QStringList captions;
         for (int i = 0; i < RestoreListModel::Columns; ++i)

@@ -10,6 +10,7 @@
 #include <QDate>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -159,6 +160,7 @@ TEST_F(RestoreBrowser, DoubleClickOpensAFolderBackspaceGoesUpAndTheMenuSwitchesT
     EXPECT_EQ(icons->viewMode(), QListView::ListMode);
     w->findChild<QAction*>("mniDetails")->trigger();
     EXPECT_EQ(stack->currentWidget(), list);
+    EXPECT_EQ(w->findChild<QAction*>("keyRestoreFiles")->shortcut(), QKeySequence("Alt+R"));
 }
 
 // How the restore ends, by the answers to the questions.
