@@ -251,8 +251,10 @@ std::int32_t frmBrowseRestoreList::ShownNode() const {
 }
 
 void frmBrowseRestoreList::OpenListItem(const QModelIndex& index) {
-    const std::int32_t node = static_cast<std::int32_t>(index.internalId());
-    if (index.isValid() && !tree_->Node(node).IsFile())
+    if (!index.isValid())
+        return;
+    const auto node = static_cast<std::int32_t>(index.internalId());
+    if (!tree_->Node(node).IsFile())
         ShowNode(node);
 }
 
@@ -263,9 +265,16 @@ void frmBrowseRestoreList::ShowParent() {
 }
 
 bool frmBrowseRestoreList::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Backspace) {
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Backspace) {
         ShowParent();
+        return true;
+    }
+    // Enter opens a folder as a double click does (and closes no dialog).
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        OpenListItem(static_cast<QAbstractItemView*>(watched)->currentIndex());
         return true;
     }
     return QDialog::eventFilter(watched, event);

@@ -143,6 +143,11 @@ TEST_F(RestoreBrowser, DoubleClickOpensAFolderBackspaceGoesUpAndTheMenuSwitchesT
     list->header()->sectionClicked(0);
     list->doubleClicked(list->model()->index(0, 0)); // a file: stays
     EXPECT_EQ(w->ShownNode(), docs);
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+    EXPECT_EQ(w->ShownNode(), Node(Key(kFull, "docs/Sub")));
+    w->ShowNode(docs);
     list->doubleClicked(list->model()->index(2, 0));
     EXPECT_EQ(w->ShownNode(), Node(Key(kFull, "docs/sub")));
     EXPECT_EQ(tree->currentIndex(), Find(Key(kFull, "docs/sub")));
