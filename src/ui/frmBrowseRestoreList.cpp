@@ -305,7 +305,9 @@ void frmBrowseRestoreList::SetDisplayMode(int mode) {
         icons->setWrapping(true);
         icons->setIconSize(
             QSize(mode == 0 ? kLargeIcon : kSmallIcon, mode == 0 ? kLargeIcon : kSmallIcon));
-        icons->setGridSize(mode == 0 ? QSize(kLargeIcon * 3, kLargeIcon * 2) : QSize());
+        icons->setGridSize(mode == 0 ? QSize(kLargeIcon * 4, kLargeIcon * 5 / 2) : QSize());
+        icons->setWordWrap(mode == 0);
+        icons->setSpacing(mode == 0 ? 0 : kSmallIcon / 2);
         ui_->lvStack->setCurrentWidget(icons);
     }
     for (QAction* entry : findChildren<QAction*>())
