@@ -237,12 +237,16 @@ static constexpr BuiltinMessage kMessages[] = {
      "Browsing the folders of an FTP server comes with the next version; until then, type the "
      "remote folder."},
     // The restore browser.
-    {"strMsgFtpReconnecting", "The server %h had closed the connection while it was not in use; connecting again."},
+    {"strMsgFtpReconnecting",
+     "The server %h had closed the connection while it was not in use; connecting again."},
     {"strMsgNoBackupsYet", "Backup \"%d\" has not run yet: there are no backups to restore from."},
     {"strMsgRestoreChecked", "%n files checked (%s)"},
     {"strMsgRestoreNoMatch", "No stored name contains \"%d\"."},
-    {"strMsgRestoreExisting", "%n of the files to restore already exist at the target, for example %d. Replace them with the stored versions? No restores only the others and keeps the files that are there."},
-    {"strMsgRestoreAllKept", "Every file to restore is already at the target and was kept as it is; nothing was restored."},
+    {"strMsgRestoreExisting",
+     "%n of the files to restore already exist at the target, for example %d. Replace them with "
+     "the stored versions? No restores only the others and keeps the files that are there."},
+    {"strMsgRestoreAllKept",
+     "Every file to restore is already at the target and was kept as it is; nothing was restored."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

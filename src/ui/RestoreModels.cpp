@@ -4,8 +4,8 @@
 #include "i18n/FormatSize.h"
 #include "platform/FileTimes.h"
 
-#include <QDateTime>
 #include <QCursor>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QLocale>
 
