@@ -69,7 +69,8 @@ std::int32_t RestoreTreeModel::NodeOf(const QModelIndex& index) {
 }
 
 void RestoreTreeModel::MarksChanged() {
-    // A range of more than one entry repaints the whole view at once.
+    // The sessions stand for everything below them (views that show more
+    // repaint themselves: RestoreMarks changes far more than one signal could name).
     const int roots = rowCount();
     if (roots > 0)
         emit dataChanged(index(0, 0), index(roots - 1, 0), {Qt::CheckStateRole});

@@ -222,6 +222,8 @@ bool frmBrowseRestoreList::LoadList() {
                 listModel_->Show(RestoreTreeModel::NodeOf(current));
             });
     connect(treeModel_, &RestoreTreeModel::Checked, this, [this] {
+        // One repaint of what is in sight, however many marks changed below.
+        ui_->tvTreeView->viewport()->update();
         listModel_->MarksChanged();
         UpdateStatus();
     });
