@@ -6,24 +6,29 @@
 #include "i18n/Catalogue.h"
 #include "jobs/clsBackup.h"
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgramFolder.h"
 #include "ui/DesktopHost.h"
 #include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
-#include "ui/frmMain.h"
+#include "ui/frmBrowseRestoreList.h"
 #include "ui/frmEditBackup.h"
+#include "ui/frmMain.h"
 #include "ui/frmPassword.h"
 #include "ui/frmSettings.h"
 #include "ui/frmSplash.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTreeView>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -155,6 +160,96 @@ bool RenderEditor(const QString& folder, const QString& language) {
     return ok;
 }
 
+// An index of three sessions (a full run and two incremental ones) in a
+// destination folder of its own.
+void PutStoredSessions(const std::string& destination) {
+    const struct {
+        const char* stamp;
+        const char* path;
+        int size;
+    } files[] = {
+        {"20261128213000", "/home/anna/Documents/Reports/2026/quarterly-summary.odt", 184320},
+        {"20261128213000", "/home/anna/Documents/Reports/2026/budget.ods", 52211},
+        {"20261128213000", "/home/anna/Documents/Reports/2025/annual-report.pdf", 2411724},
+        {"20261128213000", "/home/anna/Documents/Letters/landlord.odt", 20480},
+        {"20261128213000", "/home/anna/Documents/Letters/insurance-claim.pdf", 98304},
+        {"20261128213000", "/home/anna/Documents/notes.txt", 1532},
+        {"20261201213000", "/home/anna/Documents/Reports/2026/budget.ods", 53877},
+        {"20261201213000", "/home/anna/Documents/Letters/bank.odt", 17408},
+        {"20261204213000", "/home/anna/Documents/Reports/2026/quarterly-summary.odt", 191488},
+        {"20261204213000", "/home/anna/Documents/Reports/2026/travel-expenses.ods", 31744},
+        {"20261204213000", "/home/anna/Documents/Reports/2026/report-draft.odt", 40960},
+        {"20261204213000", "/home/anna/Documents/notes.txt", 1790},
+    };
+    std::string index;
+    for (const auto& file : files) {
+        const std::string volume = "Documents" + std::string(file.stamp).substr(0, 12);
+        const int end = ((file.size + 511) / 512 + 1) * 512;
+        index += std::string("dSession=") + file.stamp + "|RecSize=512|arcStart=" + volume +
+                 "|sOffs=0|arcEnd=" + volume + "|dEndOffset=" + std::to_string(end) +
+                 "|fname=" + file.path + "|size=" + std::to_string(file.size) +
+                 "|crc=00000000|Attrib=32|dCT=31295000/0|dLAt=31295000/0|dLWt=31295000/" +
+                 std::to_string(file.size * 977) + "\r\n";
+    }
+    WriteFileAtomically(destination + "/Documents.fs", index);
+}
+
+// The restore browser with some files checked, and with a filter typed. Its
+// staging copy and settings go to a folder of their own, not the build's.
+bool RenderRestoreBrowser(const QString& folder, const QString& language) {
+    char work[] = "/tmp/tidevault-screens-XXXXXX";
+    if (::mkdtemp(work) == nullptr)
+        return false;
+    const std::string programFolder = ProgramFolder();
+    SetProgramFolder(work);
+    CreateFolderPath(std::string(work) + "/temp");
+    PutStoredSessions(work);
+    auto job = std::make_shared<clsBackup>();
+    job->sName = "Documents";
+    job->sDestinationDir = work;
+    job->archived = true;
+    job->enumStatus = kStatusFinished;
+    gBackups = {job};
+    // The pictures of the progress window hold a run; a restore would wait for it.
+    const bool running = gBackupRunning;
+    gBackupRunning = false;
+    bool ok = false;
+    {
+        frmBrowseRestoreList window(job);
+        if (window.LoadList()) {
+            window.resize(900, 460);
+            auto* tree = window.findChild<QTreeView*>(QStringLiteral("tvTreeView"));
+            auto find = [tree](const char* key) {
+                return tree->model()
+                    ->match(tree->model()->index(0, 0), Qt::UserRole, QString::fromLatin1(key), 1,
+                            Qt::MatchExactly | Qt::MatchRecursive)
+                    .value(0);
+            };
+            const QModelIndex reports = find("SES_20261204213000/home/anna/Documents/Reports/2026");
+            tree->model()->setData(find("SES_20261204213000/home/anna/Documents/notes.txt"),
+                                   Qt::Checked, Qt::CheckStateRole);
+            tree->expandRecursively(find("ses_20261204213000"));
+            tree->model()->setData(reports, Qt::Checked, Qt::CheckStateRole);
+            window.ShowNode(reports.data(Qt::UserRole + 1).toInt());
+            window.findChild<QTreeView*>(QStringLiteral("lvListView"))->header()->sectionClicked(0);
+            window.show();
+            QCoreApplication::processEvents();
+            ok = window.grab().save(folder + "/restore-" + language + ".png");
+            window.findChild<QLineEdit*>(QStringLiteral("txtFilter"))
+                ->setText(QStringLiteral("budget"));
+            QCoreApplication::processEvents();
+            ok = window.grab().save(folder + "/restore-filter-" + language + ".png") && ok;
+            std::printf("%s restore pictures in %s\n", ok ? "wrote" : "could not write",
+                        qPrintable(language));
+        }
+    }
+    gBackupRunning = running;
+    gBackups.clear();
+    SetProgramFolder(programFolder);
+    std::system(("rm -rf " + std::string(work)).c_str());
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -180,6 +275,7 @@ int main(int argc, char* argv[]) {
         ok = RenderSmallWindows(folder, QString::fromLatin1(language)) && ok;
         ok = RenderSettings(folder, QString::fromLatin1(language)) && ok;
         ok = RenderEditor(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderRestoreBrowser(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;

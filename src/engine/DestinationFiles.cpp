@@ -18,6 +18,7 @@
 namespace {
 
 constexpr std::int32_t kNoSuchFile = 550;
+constexpr std::int32_t kServiceClosing = 421;
 
 std::string WithoutTrailingSlash(std::string folder) {
     while (folder.size() > 1 && folder.back() == '/')
@@ -101,6 +102,18 @@ void DestinationFiles::Close() {
     }
 }
 
+bool DestinationFiles::DroppedByServer() const {
+    return !gAbort && (ftp_.LastReplyCode() == kServiceClosing || !ftp_.ctrlSocket.IsOpen() ||
+                       ftp_.ctrlSocket.IsFinished());
+}
+
+bool DestinationFiles::ReconnectOnce() {
+    WriteLog(GetMsg("strMsgFtpReconnecting", "%h",
+                    job_.objDestination ? job_.objDestination->hostname : std::string()));
+    ftp_.Disconnect();
+    return ConnectToDestination(ftp_, job_);
+}
+
 bool DestinationFiles::Holds(const std::string& name) const {
     return !job_.destFTP && FileExists(JoinPath(job_.sDestinationDir, name));
 }
@@ -136,6 +149,11 @@ DestinationFiles::Fetched DestinationFiles::FetchRemote(const std::string& name,
     // The download would ask before replacing a leftover of an earlier run.
     RemoveFile(staged);
     if (ftp_.GetFile(remote, staged) == clsFTPConnection::kGetFileDone)
+        return Decrypted(staged, remote);
+    // A connection kept open between downloads (the restore browser's) may
+    // have been dropped by the server as idle: one fresh login, no question.
+    if (DroppedByServer() && ReconnectOnce() &&
+        ftp_.GetFile(remote, staged) == clsFTPConnection::kGetFileDone)
         return Decrypted(staged, remote);
     // A server may refuse a file it has with 550 too, and in active mode
     // nothing is downloaded at all: the folder's listing has the last word.

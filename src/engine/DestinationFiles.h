@@ -61,6 +61,8 @@ private:
     Fetched FetchLocal(const std::string& name, const std::string& staged, Placement placement);
     Fetched FetchRemote(const std::string& name, const std::string& staged);
     std::optional<bool> ListedRemotely(const std::string& name);
+    bool DroppedByServer() const;
+    bool ReconnectOnce();
     Fetched Decrypted(const std::string& staged, const std::string& shownName);
     std::string DestinationFolderFor(const clsDskFile& file) const;
     Stored StoreLocal(const clsDskFile& file, const std::string& from);

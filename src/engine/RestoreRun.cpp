@@ -89,7 +89,7 @@ std::string DamageText(const clsBackup& job, const IndexReport& report) {
                                               {"%r", report.firstDamage}});
 }
 
-bool LoadIndexOf(const std::string& jobName, std::string& why) {
+bool LoadIndexOf(const std::string& jobName, DestinationFiles* shared, std::string& why) {
     gRestoreList.clear();
     gRestoreListDamagedLines = 0;
     gRestoreJob.reset();
@@ -111,7 +111,9 @@ bool LoadIndexOf(const std::string& jobName, std::string& why) {
         return false;
     }
     std::string staged;
-    {
+    if (shared != nullptr) {
+        staged = FetchFromDestination(*shared, IndexFileName(job.sName), why);
+    } else {
         DestinationFiles destination(job);
         staged = FetchFromDestination(destination, IndexFileName(job.sName), why);
     }
@@ -144,7 +146,9 @@ bool LoadIndexOf(const std::string& jobName, std::string& why) {
 // The volumes of one restore: each fetched once, a few kept open.
 class VolumeSet {
 public:
-    explicit VolumeSet(const clsBackup& job) : job_(job), destination_(job) {}
+    VolumeSet(const clsBackup& job, DestinationFiles* shared)
+        : job_(job), owned_(shared != nullptr ? nullptr : std::make_unique<DestinationFiles>(job)),
+          destination_(shared != nullptr ? *shared : *owned_) {}
 
     // The reader for a volume; nullptr with the reason in `why` when it
     // cannot be had. `shown` tells whether that failure was reported before.
@@ -199,7 +203,8 @@ private:
     }
 
     const clsBackup& job_;
-    DestinationFiles destination_; // one connection for the whole restore
+    std::unique_ptr<DestinationFiles> owned_;
+    DestinationFiles& destination_; // one connection for the whole restore
     std::map<std::string, std::string> fetched_;
     std::map<std::string, std::string> failed_;
     std::deque<std::pair<std::string, std::unique_ptr<VolumeReader>>> open_;
@@ -219,8 +224,9 @@ enum class Copied { Ok, Failed, Aborted };
 
 class Restorer : public EntrySink {
 public:
-    Restorer(const clsBackup& job, const RestoreTarget& target, RestoreResult& result)
-        : target_(target), result_(result), volumes_(job) {}
+    Restorer(const clsBackup& job, const RestoreTarget& target, RestoreResult& result,
+             DestinationFiles* shared)
+        : target_(target), result_(result), volumes_(job, shared) {}
 
     void Run(const std::vector<clsRestoreFileData>& records) {
         if (records.empty()) {
@@ -467,16 +473,47 @@ std::optional<RestoreTarget> AskForFolder(bool askOriginalFirst) {
     return std::nullopt;
 }
 
-} // namespace
-
-bool LoadRestoreList(const std::string& jobName, std::string* why) {
+bool LoadRestoreListThrough(DestinationFiles* shared, const std::string& jobName,
+                            std::string* why) {
     std::string reason;
-    if (LoadIndexOf(jobName, reason))
+    if (LoadIndexOf(jobName, shared, reason))
         return true;
     WriteLog(GetMsg("strMsgErrorRetrieveBackupData") + " (" + reason + ")");
     if (why != nullptr)
         *why = reason;
     return false;
+}
+
+RestoreResult RestoreFilesThrough(DestinationFiles* shared, const clsBackup& job,
+                                  const std::vector<clsRestoreFileData>& records,
+                                  const RestoreTarget& target) {
+    RestoreResult result;
+    result.selected = static_cast<int>(records.size());
+    if (gBackupRunning) {
+        ShowAndLog(GetMsg("strMsgRestoreWhileRunning"));
+        return result;
+    }
+    RestoreStagingClaim claim;
+    RunningRestore running;
+    try {
+        Restorer restorer(job, target, result, shared);
+        restorer.Run(records);
+    } catch (const std::exception& e) {
+        CloseProgress();
+        ShowAndLog(GetMsg("strMsgErrorRetrieveBackupData") + " (" + e.what() + ")",
+                   MsgIcon::Exclamation);
+    }
+    return result;
+}
+
+} // namespace
+
+bool LoadRestoreList(const std::string& jobName, std::string* why) {
+    return LoadRestoreListThrough(nullptr, jobName, why);
+}
+
+bool LoadRestoreList(DestinationFiles& destination, const std::string& jobName, std::string* why) {
+    return LoadRestoreListThrough(&destination, jobName, why);
 }
 
 std::optional<RestoreTarget> AskRestoreTarget() {
@@ -489,23 +526,13 @@ std::optional<RestoreTarget> PickRestoreFolder() {
 
 RestoreResult RestoreFiles(const clsBackup& job, const std::vector<clsRestoreFileData>& records,
                            const RestoreTarget& target) {
-    RestoreResult result;
-    result.selected = static_cast<int>(records.size());
-    if (gBackupRunning) {
-        ShowAndLog(GetMsg("strMsgRestoreWhileRunning"));
-        return result;
-    }
-    RestoreStagingClaim claim;
-    RunningRestore running;
-    try {
-        Restorer restorer(job, target, result);
-        restorer.Run(records);
-    } catch (const std::exception& e) {
-        CloseProgress();
-        ShowAndLog(GetMsg("strMsgErrorRetrieveBackupData") + " (" + e.what() + ")",
-                   MsgIcon::Exclamation);
-    }
-    return result;
+    return RestoreFilesThrough(nullptr, job, records, target);
+}
+
+RestoreResult RestoreFiles(DestinationFiles& destination, const clsBackup& job,
+                           const std::vector<clsRestoreFileData>& records,
+                           const RestoreTarget& target) {
+    return RestoreFilesThrough(&destination, job, records, target);
 }
 
 RestoreResult RestoreFiles(const std::vector<clsRestoreFileData>& records) {

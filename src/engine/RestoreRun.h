@@ -10,6 +10,8 @@
 #include "engine/RestoreSelection.h"
 #include "jobs/clsBackup.h"
 
+class DestinationFiles;
+
 // The restore run: a job's index fetched and read into records, and chosen
 // records cut out of their volumes into their original folders or below a
 // chosen one. No window here: questions and the folder picker go through the
@@ -29,6 +31,10 @@ extern std::size_t gRestoreListDamagedLines;
 // or the index cannot be fetched, decrypted or read, or holds no usable
 // record; `why` then receives the reason as a sentence.
 bool LoadRestoreList(const std::string& jobName, std::string* why = nullptr);
+// The same through a connection the caller keeps (the restore browser's, made
+// for the same job), so the volumes later come over it too.
+bool LoadRestoreList(DestinationFiles& destination, const std::string& jobName,
+                     std::string* why = nullptr);
 
 struct RestoreResult {
     int selected = 0; // records handed in ("%2" of the closing message)
@@ -52,6 +58,10 @@ std::optional<RestoreTarget> PickRestoreFolder();
 // the closing count is shown through the host. Refused while a backup runs;
 // holds the staging folder while it works.
 RestoreResult RestoreFiles(const clsBackup& job, const std::vector<clsRestoreFileData>& records,
+                           const RestoreTarget& target);
+// The same over the caller's connection to the job's destination.
+RestoreResult RestoreFiles(DestinationFiles& destination, const clsBackup& job,
+                           const std::vector<clsRestoreFileData>& records,
                            const RestoreTarget& target);
 
 // The restore browser's command: the questions, then RestoreFiles for

@@ -241,6 +241,17 @@ static constexpr BuiltinMessage kMessages[] = {
      "Tidevault already runs as a background service without a display, so its window cannot be "
      "shown here. Stop the service with \"systemctl --user stop Tidevault\" and start Tidevault "
      "again."},
+    // The restore browser.
+    {"strMsgFtpReconnecting",
+     "The server %h had closed the connection while it was not in use; connecting again."},
+    {"strMsgNoBackupsYet", "Backup \"%d\" has not run yet: there are no backups to restore from."},
+    {"strMsgRestoreChecked", "%n files checked (%s)"},
+    {"strMsgRestoreNoMatch", "No stored name contains \"%d\"."},
+    {"strMsgRestoreExisting",
+     "%n of the files to restore already exist at the target, for example %d. Replace them with "
+     "the stored versions? No restores only the others and keeps the files that are there."},
+    {"strMsgRestoreAllKept",
+     "Every file to restore is already at the target and was kept as it is; nothing was restored."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

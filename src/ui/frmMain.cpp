@@ -17,6 +17,7 @@
 #include "ui/TrayIcon.h"
 #include "ui/WebSite.h"
 #include "ui/frmAbout.h"
+#include "ui/frmBrowseRestoreList.h"
 #include "ui/frmEditBackup.h"
 #include "ui/frmPassword.h"
 #include "ui/frmSettings.h"
@@ -554,7 +555,11 @@ void frmMain::RestoreSelected() {
     const clsBackup& job = *gBackups[index];
     PrepareTempFolder();
     // Plain copies are restored by the file manager; archives need the restore browser.
-    if (job.archived || job.destFTP) {
+    if (job.archived) {
+        frmBrowseRestoreList::Open(gBackups[index], this);
+        return;
+    }
+    if (job.destFTP) {
         ComesLater();
         return;
     }

@@ -20,7 +20,8 @@ if kind == "pyftpdlib":
     handler.authorizer = authorizers.DummyAuthorizer()
     handler.authorizer.add_user(user, password, root, perm="elradfmwMT")
     handler.auth_failed_timeout = 0  # its brute-force delay only slows the tests
-    server = servers.FTPServer(("127.0.0.1", 0), handler)
+    # FTP_PORT: the port of a server that went away, to stand in for it after a restart.
+    server = servers.FTPServer(("127.0.0.1", int(os.environ.get("FTP_PORT", "0"))), handler)
     say("READY %d %d" % (server.address[1], os.getpgrp()))
     sys.exit(server.serve_forever(handle_exit=True))
 
