@@ -236,6 +236,8 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgRemoteBrowserLater",
      "Browsing the folders of an FTP server comes with the next version; until then, type the "
      "remote folder."},
+    // The remote folder browser.
+    {"strMsgFtpReconnecting", "The server %h had closed the idle connection; connecting again ..."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
