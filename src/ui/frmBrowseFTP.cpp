@@ -127,7 +127,7 @@ bool frmBrowseFTP::Open() {
         done(Rejected);
         return false;
     }
-    FillNode(root, *files);
+    ShowOpened(root, *files);
     return true;
 }
 
@@ -147,8 +147,11 @@ std::string frmBrowseFTP::RemotePath(const QTreeWidgetItem* node) {
     return node->data(0, kPathRole).toString().toStdString();
 }
 
-void frmBrowseFTP::FillNode(QTreeWidgetItem* node, std::vector<clsFTPFile> entries) {
+void frmBrowseFTP::ShowOpened(QTreeWidgetItem* node, std::vector<clsFTPFile> entries) {
     const QSignalBlocker quiet(ui_->TreeView1);
+    node->setExpanded(true);
+    if (KindOf(node) == kFolder)
+        node->setIcon(0, Picture(kFolder, true));
     qDeleteAll(node->takeChildren());
     // Folders first, each group by name: a server lists in any order.
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
@@ -205,7 +208,7 @@ bool frmBrowseFTP::ListFolder(QTreeWidgetItem* node) {
         return files.has_value();
     });
     if (files) {
-        FillNode(node, std::move(*files));
+        ShowOpened(node, std::move(*files));
     } else if (lost_) {
         GiveUp();
     } else if (entered && !closed_) {
@@ -215,8 +218,6 @@ bool frmBrowseFTP::ListFolder(QTreeWidgetItem* node) {
 }
 
 void frmBrowseFTP::Expanded(QTreeWidgetItem* node) {
-    if (KindOf(node) == kFolder)
-        node->setIcon(0, Picture(kFolder, true));
     if (busy_ || ftp_.connectionState() != clsFTPConnection::kLoggedIn) {
         Collapsed(node);
         return;

@@ -40,10 +40,11 @@ public:
     const std::string& ChosenFolder() const { return chosen_; }
     // The login folder followed by the sub-folders down to `node`.
     static std::string RemotePath(const QTreeWidgetItem* node);
-    // Fills a folder node from a listing as the server sent it.
-    void FillNode(QTreeWidgetItem* node, std::vector<clsFTPFile> entries);
     // Starts the tree: the root node for `loginFolder`, expanded.
     QTreeWidgetItem* PutRoot(const std::string& loginFolder);
+    // Shows a folder's listing, as the server sent it, as the contents of
+    // the opened folder node.
+    void ShowOpened(QTreeWidgetItem* node, std::vector<clsFTPFile> entries);
 
     void done(int result) override;
 
