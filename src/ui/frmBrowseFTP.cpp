@@ -99,10 +99,11 @@ frmBrowseFTP::frmBrowseFTP(FtpAccount account, QWidget* parent)
     connect(ui_->dGraphicButton1, &QPushButton::clicked, this, &frmBrowseFTP::Select);
     connect(ui_->dGraphicButton2, &QPushButton::clicked, this, &frmBrowseFTP::reject);
     connect(ui_->dGraphicButton3, &QPushButton::clicked, this, &frmBrowseFTP::CreateFolder);
-    const int width = Number(GetRegSetting(kAppName, kSection, "Width", "0"));
-    const int height = Number(GetRegSetting(kAppName, kSection, "Height", "0"));
-    if (width > 0 && height > 0)
-        resize(width, height);
+    const auto setting = [](const char* name) {
+        return Number(GetRegSetting(kAppName, kSection, name, "0"));
+    };
+    if (setting("Width") > 0 && setting("Height") > 0)
+        setGeometry(setting("Left"), setting("Top"), setting("Width"), setting("Height"));
     ApplyLanguage(this);
 }
 
@@ -289,7 +290,9 @@ void frmBrowseFTP::DeleteFolder() {
 }
 
 void frmBrowseFTP::Select() {
-    if (QTreeWidgetItem* node = SelectedNode(); node != nullptr && !busy_) {
+    // The choice is a folder; a file stands for none.
+    if (QTreeWidgetItem* node = SelectedNode();
+        node != nullptr && KindOf(node) != kFile && !busy_) {
         chosen_ = RemotePath(node);
         accept();
     }
@@ -305,10 +308,11 @@ void frmBrowseFTP::done(int result) {
     // without asking the server again.
     closed_ = true;
     ftp_.Disconnect();
-    if (isVisible()) {
-        SaveRegSetting(kAppName, kSection, "Width", std::to_string(width()));
-        SaveRegSetting(kAppName, kSection, "Height", std::to_string(height()));
-    }
+    const QRect g = geometry();
+    if (isVisible())
+        for (auto [name, value] : {std::pair{"Left", g.x()}, std::pair{"Top", g.y()},
+                                   std::pair{"Width", g.width()}, std::pair{"Height", g.height()}})
+            SaveRegSetting(kAppName, kSection, name, std::to_string(value));
     QDialog::done(result);
 }
 

@@ -65,41 +65,38 @@ TEST_P(FtpBrowser, ListsCreatesDeletesAndChoosesRemoteFolders) {
     EXPECT_EQ(Shape(docs), "new one(-),sub(-),y.txt,z.txt");
 
     // No keeps the folder, Yes deletes it; a folder that is not empty is refused quietly.
-    const auto pressDelete = [&](QTreeWidgetItem* node, MsgAnswer reply) {
+    for (auto [node, reply] : {std::pair{docs->child(0), MsgAnswer::No},
+                               {docs->child(0), MsgAnswer::Yes},
+                               {docs, MsgAnswer::Yes}}) {
         tree->setCurrentItem(node), answer = reply;
         QKeyEvent event(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
         QApplication::sendEvent(tree, &event);
-    };
-    pressDelete(docs->child(0), MsgAnswer::No);
-    EXPECT_TRUE(FolderExists(served.File("docs/new one")));
-    pressDelete(docs->child(0), MsgAnswer::Yes);
+        EXPECT_EQ(FolderExists(served.File("docs/new one")), reply == MsgAnswer::No);
+    }
     EXPECT_EQ(Shape(docs), "sub(-),y.txt,z.txt");
-    pressDelete(docs, MsgAnswer::Yes);
-    EXPECT_TRUE(FolderExists(served.File("docs/sub")));
     const std::string ask = "Do you really want to delete the remote directory [";
     EXPECT_EQ(boxes, ask + "/docs/new one]?|" + ask + "/docs/new one]?|" + ask + "/docs]?|");
-    tree->clearSelection();
-    Click(window.get(), "dGraphicButton1");
-    EXPECT_TRUE(window->isVisible());
+    for (QTreeWidgetItem* file : {static_cast<QTreeWidgetItem*>(nullptr), root->child(2)}) {
+        tree->clearSelection(), tree->setCurrentItem(file);
+        Click(window.get(), "dGraphicButton1"); // nothing, or a file, chooses nothing
+        EXPECT_TRUE(window->isVisible());
+    }
     window.reset();
 
     // The editor's Browse opens it with the editor's FTP fields and takes the chosen folder.
     frmEditBackup editor;
-    for (auto [field, text] : {std::pair{"txtIP", QString("127.0.0.1")},
-                               {"txtPort", QString::number(server->Port())},
-                               {"txtUsername", QString("alice")},
-                               {"txtPassword", QString::fromStdString(kPassword)}})
-        Child<QLineEdit>(&editor, field)->setText(text);
-    int waits = 0;
-    std::function<void()> choose = [&] {
-        auto* browser = qobject_cast<frmBrowseFTP*>(QApplication::activeModalWidget());
-        if (browser == nullptr) // still logging in
-            return ++waits < 500 ? QTimer::singleShot(10, choose) : void();
-        auto* list = Child<QTreeWidget>(browser, "TreeView1");
-        list->setCurrentItem(list->topLevelItem(0)->child(1));
-        Click(browser, "dGraphicButton1");
-    };
-    QTimer::singleShot(0, choose);
+    Child<QLineEdit>(&editor, "txtPort")->setText(QString::number(server->Port()));
+    Child<QLineEdit>(&editor, "txtUsername")->setText("alice");
+    Child<QLineEdit>(&editor, "txtPassword")->setText(QString::fromStdString(kPassword));
+    QTimer poll; // until the browser has logged in and waits for the user
+    poll.callOnTimeout([&] {
+        if (auto* browser = qobject_cast<frmBrowseFTP*>(QApplication::activeModalWidget())) {
+            auto* list = Child<QTreeWidget>(browser, "TreeView1");
+            list->setCurrentItem(list->topLevelItem(0)->child(1));
+            Click(browser, "dGraphicButton1");
+        }
+    });
+    poll.start(10);
     Click(&editor, "ftpBrowse");
     EXPECT_EQ(Child<QLineEdit>(&editor, "txtdestpath2")->text(), "/empty");
     editor.reject();
