@@ -233,9 +233,6 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgJobListNotSaved", "The job list %d could not be saved!"},
     // The backup editor.
     {"strMsgPasswordsDiffer", "The two passwords differ! Type the same password in both boxes."},
-    {"strMsgRemoteBrowserLater",
-     "Browsing the folders of an FTP server comes with the next version; until then, type the "
-     "remote folder."},
     // The remote folder browser.
     {"strMsgFtpReconnecting", "The server %h had closed the idle connection; connecting again ..."},
 };

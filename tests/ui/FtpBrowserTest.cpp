@@ -124,15 +124,14 @@ TEST_F(FtpBrowser, RefusalsAnswerAtOnceAndADroppedConnectionIsOpenedAgainOnce) {
         {opened + "|CWD /srv/docs=550 No such folder", "", ".."},
         {opened + "|CWD /srv/docs=250 Ok|PASV=@pasv|LIST=550 No;@closepasv", cantList, ".."},
         {dropped + "USER alice=331 Pw|pass pw=230 In|CWD /srv/docs=250 Ok|PASV=@pasv|"
-                   "LIST=150 Go;@data inner;226 Ok",
-         "", "deep(-)"},
+                   "LIST=150 Go;@data ls;226 Ok",
+         "", "docs(-)"},
         {dropped + "USER alice=530 No more", cantConnect, "closed"},
     };
-    const Blobs listings{{"ls", "drwxr-xr-x 2 alice alice 4096 Dec 05 10:00 docs\r\n"},
-                         {"inner", "drwxr-xr-x 2 alice alice 4096 Dec 05 10:00 deep\r\n"}};
+    const Blobs listing{{"ls", "drwxr-xr-x 2 alice alice 4096 Dec 05 10:00 docs\r\n"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.script);
-        FakeFtpServer fake(row.script, listings);
+        FakeFtpServer fake(row.script, listing);
         std::string docs = "closed";
         boxes.clear();
         const long long taken = MillisecondsTaken([&] {
