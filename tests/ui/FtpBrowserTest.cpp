@@ -9,8 +9,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <sys/stat.h>
-
 namespace {
 
 // The browser logged in as alice; Shape lists the texts below a node, ","
