@@ -175,7 +175,6 @@ bool RenderRemoteBrowser(const QString& folder, const QString& language) {
     window.ShowOpened(backups, listing({"documents/", "mail/", "Documents.fs"}));
     window.findChild<QTreeWidget*>(QStringLiteral("TreeView1"))->setCurrentItem(backups->child(0));
     window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("laptop"));
-    window.resize(420, 400);
     return Save(window, folder + "/remote-browser-" + language + ".png");
 }
 
