@@ -12,6 +12,7 @@
 #include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
 #include "ui/frmBrowseRestoreList.h"
+#include "ui/frmBrowseFTP.h"
 #include "ui/frmEditBackup.h"
 #include "ui/frmMain.h"
 #include "ui/frmPassword.h"
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <cstdlib>
@@ -250,6 +252,27 @@ bool RenderRestoreBrowser(const QString& folder, const QString& language) {
     return ok;
 }
 
+// The remote folder browser with a folder opened and a new name typed. The
+// tree is filled from listings as the FTP client hands them over after a
+// server's reply, so no server has to run while the pictures are made.
+bool RenderRemoteBrowser(const QString& folder, const QString& language) {
+    frmBrowseFTP window({"nas.local", 21, "anna", "", true});
+    const auto listing = [](std::initializer_list<const char*> names) {
+        std::vector<clsFTPFile> entries; // a name ending in "/" is a folder
+        for (std::string name : names)
+            entries.push_back({.bDir = name.back() == '/',
+                               .strName = name.substr(0, name.find_last_not_of('/') + 1)});
+        return entries;
+    };
+    QTreeWidgetItem* root = window.PutRoot("/home/anna");
+    window.ShowOpened(root, listing({"notes.txt", "backups/", "photos/", "music/"}));
+    QTreeWidgetItem* backups = root->child(0);
+    window.ShowOpened(backups, listing({"documents/", "mail/", "Documents.fs"}));
+    window.findChild<QTreeWidget*>(QStringLiteral("TreeView1"))->setCurrentItem(backups->child(0));
+    window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("laptop"));
+    return Save(window, folder + "/remote-browser-" + language + ".png");
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -276,6 +299,7 @@ int main(int argc, char* argv[]) {
         ok = RenderSettings(folder, QString::fromLatin1(language)) && ok;
         ok = RenderEditor(folder, QString::fromLatin1(language)) && ok;
         ok = RenderRestoreBrowser(folder, QString::fromLatin1(language)) && ok;
+        ok = RenderRemoteBrowser(folder, QString::fromLatin1(language)) && ok;
     }
     SetHost(nullptr);
     return ok ? 0 : 1;

@@ -252,6 +252,7 @@ static constexpr BuiltinMessage kMessages[] = {
      "the stored versions? No restores only the others and keeps the files that are there."},
     {"strMsgRestoreAllKept",
      "Every file to restore is already at the target and was kept as it is; nothing was restored."},
+    // The remote folder browser.
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

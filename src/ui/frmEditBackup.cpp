@@ -19,6 +19,7 @@
 #include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
 #include "ui/WebSite.h"
+#include "ui/frmBrowseFTP.h"
 #include "ui/frmPassword.h"
 #include "ui_frmEditBackup.h"
 
@@ -194,9 +195,13 @@ void frmEditBackup::Connect() {
     connect(ui_->cmdHelp, &QPushButton::clicked, this,
             [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(HelpFolder() + "/edit.html"))); });
     connect(ui_->cmdNeedWebHost, &QPushButton::clicked, this, [] { OpenMakerWebSite(); });
-    connect(ui_->ftpBrowse, &QPushButton::clicked, this, [] {
-        CurrentHost().MessageBox(GetMsg("strMsgRemoteBrowserLater"), MsgButtons::Ok,
-                                 MsgIcon::Information);
+    connect(ui_->ftpBrowse, &QPushButton::clicked, this, [this] {
+        frmBrowseFTP browser({S(ui_->txtIP->text()), Number(S(ui_->txtPort->text())),
+                              S(ui_->txtUsername->text()), S(ui_->txtPassword->text()),
+                              ui_->chkPassiveMode->isChecked()},
+                             this);
+        if (browser.Open() && browser.exec() == QDialog::Accepted)
+            ui_->txtdestpath2->setText(Q(browser.ChosenFolder()));
     });
     connect(ui_->Command1, &QPushButton::clicked, this, [this] {
         const std::string folder = CurrentHost().PickFolder(GetMsg("strMsgSelectDestFolder"));

@@ -13,6 +13,7 @@ the line COMMAND ("" for none), then acts: a reply line, or one of
   @recv [N]      read until the client closes, or N bytes, onto FOLDER/uploaded
   @connect FROM  active mode: connect from address FROM to 127.0.0.1:14135
   @trickle TEXT  send TEXT byte by byte for ever
+  @next          take the client's next control connection (after @close)
 """
 import os, socket, struct, sys, time
 
@@ -40,7 +41,7 @@ def read_line():
 
 
 def act(action):
-    global control, passive, data
+    global control, passive, data, pending
     verb, _, arg = action.partition(" ") if action.startswith("@") else ("", "", action)
     if verb in ("", "@raw"):
         control.sendall(arg.encode("latin-1") + (b"" if verb else b"\r\n"))
@@ -61,6 +62,8 @@ def act(action):
         passive.settimeout(20)
         data = passive.accept()[0]
         passive = passive.close()
+    elif verb == "@next":
+        control, pending = listener.accept()[0], b""
     elif verb == "@connect":
         data = socket.create_connection(("127.0.0.1", 55 * 256 + 55), source_address=(arg, 0))
     elif verb == "@recv":
