@@ -29,10 +29,7 @@ TEST(IniFile, ReadsKeysTrimmedAndSectionsWholeHoweverLong) {
     EXPECT_EQ(ini.ReadString("s", "inner"), "say \"hi\"");
     ASSERT_EQ(ini.ReadSection("long").size(), 2000u);
     EXPECT_EQ(ini.ReadSection("long").back(), "line 1999 long enough to pass any fixed buffer");
-}
-
-// Numbers and dates are read through the job list's damaged and lenient values.
-TEST(DateTime, DayZeroIsThe30thOfDecember1899AndHoursEndAt23) {
+    // Dates, read through the job list's values: day zero is 30 December 1899, hours end at 23.
     EXPECT_EQ(DateTime::FromParts(1900, 1, 1)->SerialSeconds(), 2 * 86400);
     EXPECT_FALSE(DateTime::FromParts(2025, 1, 1, 24, 0).has_value());
 }
