@@ -123,7 +123,7 @@ TEST_F(JobListFile, JobsBuiltInMemoryWriteTheHandWrittenTextAndReadBackFromIt) {
     EXPECT_EQ(ListFileNames(home.Path()).size(), 2u);
 }
 
-TEST_F(JobListFile, LenientValuesLoadTheWayTheyAlwaysHave) {
+TEST_F(JobListFile, ValuesLoadLenientlyOrStopTheLoadNamingWhatIsDamaged) {
     // Only exactly FULL is full and NOT uncompressed; a file entry without a
     // number after its last comma is all path.
     Jobs jobs =
@@ -144,9 +144,7 @@ TEST_F(JobListFile, LenientValuesLoadTheWayTheyAlwaysHave) {
     EXPECT_EQ(job.Files[0].sPath + job.Files[1].sPath + job.Files[2].sPath,
               "/a/b,c.txt/a/d.txt/a/e,f.txt");
     EXPECT_EQ(job.Files[2].Index, 3);
-}
-
-TEST_F(JobListFile, ADamagedValueOrANameTheListCannotHoldStopsTheLoadAndNamesIt) {
+    // A damaged value or a name the list cannot hold stops the load and is named.
     // clang-format off
     // Texts not starting with "[" are the values of one job "J".
     const struct { std::string text; const char* named; } cases[] = {
@@ -236,33 +234,30 @@ TEST_F(JobListSync, AChangedFileIsLoadedOnceAndADamagedOneLeftAsItIs) {
 }
 
 TEST(DestinationInsideSource, ComparesWholeComponentsOfResolvedPaths) {
-    TempHome real;
+    TempHome real; // "@" below: a real folder holding "src" and a link "link" -> "src"
     real.Write("src/x", "x");
     ASSERT_EQ(::symlink(real.File("src").c_str(), real.File("link").c_str()), 0);
-    const auto resolve = [&](std::string path) {
-        return path[0] == '@' ? real.Path() + path.substr(1) : path;
-    };
-    // Source ("f:" marks a single file), destination, inside; "@" is a real
-    // temporary folder holding a link "link" -> "src".
     // clang-format off
-    const struct { const char *source, *destination; bool inside; } pairs[] = {
+    const struct { std::string source, destination; bool inside; } pairs[] = {
         {"/data/docs", "/data/docs/backups", true}, {"/data/docs", "/data/docs", true},
         {"/data/docs", "/data/docs/", true}, {"/data/docs", "/data/docs2", false},
         {"/data/docs", "/data/other/../docsx", false}, {"/data/docs", "/data/docs/../other", false},
-        {"/", "/anywhere", true}, {"f:/data/docs", "/data/docs/backups", false},
-        {"@/src", "@/link/backups", true}, {"@/link", "@/src/backups", true},
-        {"@/src", "@/srcx", false}};
+        {"/", "/anywhere", true}, {"@/src", "@/link/backups", true},
+        {"@/link", "@/src/backups", true}, {"@/src", "@/srcx", false}};
     // clang-format on
-    for (const auto& p : pairs) {
-        SCOPED_TRACE(std::string(p.source) + " <- " + p.destination);
-        const bool file = std::string(p.source).rfind("f:", 0) == 0;
-        const std::string source = resolve(file ? std::string(p.source).substr(2) : p.source);
+    for (auto [source, destination, inside] : pairs) {
+        for (std::string* path : {&source, &destination})
+            if (path->starts_with("@"))
+                path->replace(0, 1, real.Path());
+        SCOPED_TRACE(source + " <- " + destination);
         clsBackup job;
         job.AddFile({.sPath = "/elsewhere", .bForD = 1});
-        job.AddFile({.sPath = source, .bForD = file ? 0 : 1});
-        job.sDestinationDir = resolve(p.destination);
-        EXPECT_EQ(DestinationInsideSource(job), p.inside ? source : "");
-        job.destFTP = true;
+        job.AddFile({.sPath = source, .bForD = 1});
+        job.sDestinationDir = destination;
+        EXPECT_EQ(DestinationInsideSource(job), inside ? source : "");
+        job.Files[1].bForD = 0; // a single file holds no folder
+        EXPECT_EQ(DestinationInsideSource(job), "");
+        job.Files[1].bForD = 1, job.destFTP = true;
         EXPECT_EQ(DestinationInsideSource(job), "");
     }
 }
