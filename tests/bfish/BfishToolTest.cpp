@@ -22,7 +22,7 @@ std::string Described(const Args& args) {
            (o.quiet ? " q" : "");
 }
 
-TEST(BfishCommandLine, ReadsEveryAcceptedFormAndRefusesTheRest) {
+TEST(BfishCommandLine, ReadsEveryAcceptedFormRefusesTheRestAndTakesStandardInputExactly) {
     const std::pair<Args, const char*> cases[] = {
         // As the backup program builds it: the password comes on standard input.
         {{"/i:/d/r.ue", "/o:/d/r", "/P:-", "/e", "/q"}, "i=/d/r.ue o=/d/r p=[-] stdin e q"},
@@ -60,10 +60,7 @@ TEST(BfishCommandLine, ReadsEveryAcceptedFormAndRefusesTheRest) {
         EXPECT_NE(text.find(fragment), std::string::npos) << text;
         EXPECT_EQ(text.find("Secret9"), std::string::npos) << text;
     }
-}
-
-// "/P:-" takes standard input as the password, byte for byte; a usage error exits with 2.
-TEST(BfishTool, TakesThePasswordFromStandardInputExactly) {
+    // "/P:-" takes standard input as the password, byte for byte; a usage error exits with 2.
     std::ostringstream err;
     EXPECT_EQ(RunTool({"/i:a", "/P:p", "/e"}, err, -1), 2);
     EXPECT_EQ(err.str().rfind("bfish: the output file is missing", 0), 0u) << err.str();
