@@ -35,7 +35,7 @@ protected:
 
 } // namespace
 
-TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
+TEST_F(Catalogue, LanguageFilesOverlayEnglishAndTheShippedOnesCarryEveryKey) {
     home.Write("x.lng", "[msgStrings]\nstrMsgPause=Halt\nstrMsgContinue=\n"
                         "strMsgTodayAt=\"Heute um \"\nstrMsgUnknownKey=ignored\n");
     LoadMessageCatalogue(home.File("x.lng"));
@@ -53,9 +53,7 @@ TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     EXPECT_EQ(LanguageFileFor("german"), home.File("Languages/german.lng"));
     EXPECT_EQ(LanguageFileFor("German"), home.File("Languages/german.lng"));
     EXPECT_EQ(LanguageFileFor("klingon"), home.File("Languages/english.lng"));
-}
-
-TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
+    // The shipped language files carry every key and keep the placeholders.
     IniFile english;
     IniFile german;
     ASSERT_TRUE(english.Load(kLanguages + "english.lng"));
