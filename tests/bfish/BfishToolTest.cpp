@@ -1,5 +1,3 @@
-// The bfish tool's command line and what it does with it.
-
 #include "app/bfish/BfishCommandLine.h"
 #include "support/TempHome.h"
 
@@ -7,9 +5,7 @@
 
 #include <fcntl.h>
 #include <sstream>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace bfish {
 namespace {
@@ -26,7 +22,7 @@ std::string Described(const Args& args) {
            (o.quiet ? " q" : "");
 }
 
-TEST(BfishCommandLine, ReadsEveryAcceptedForm) {
+TEST(BfishCommandLine, ReadsEveryAcceptedFormRefusesTheRestAndTakesStandardInputExactly) {
     const std::pair<Args, const char*> cases[] = {
         // As the backup program builds it: the password comes on standard input.
         {{"/i:/d/r.ue", "/o:/d/r", "/P:-", "/e", "/q"}, "i=/d/r.ue o=/d/r p=[-] stdin e q"},
@@ -43,35 +39,28 @@ TEST(BfishCommandLine, ReadsEveryAcceptedForm) {
          "i=/a b/c:d o=/x/ y /z p=[Pass] d q"}};
     for (const auto& [args, expected] : cases)
         EXPECT_EQ(Described(args), expected);
-}
-
-TEST(BfishCommandLine, RefusesIncompleteUnknownRepeatedAndStrayArguments) {
-    const std::pair<Args, const char*> cases[] = {
-        {{}, "input"},
-        {{"/o:b", "/P:p", "/e"}, "input"},
-        {{"/i:", "/o:b", "/P:p", "/e"}, "input"},
-        {{"/i:a", "/P:p", "/e"}, "output"},
-        {{"/i:a", "/o:b", "/e"}, "password"},
-        {{"/i:a", "/o:b", "/P:p"}, "/e"},
-        {{"/i:a", "/o:b", "/P:p", "/e", "/d"}, "exactly one"},
+    // Incomplete, unknown, repeated and stray arguments are refused.
+    // clang-format off
+    const std::pair<Args, const char*> refused[] = {
+        {{}, "input"}, {{"/o:b", "/P:p", "/e"}, "input"}, {{"/i:", "/o:b", "/P:p", "/e"}, "input"},
+        {{"/i:a", "/P:p", "/e"}, "output"}, {{"/i:a", "/o:b", "/e"}, "password"},
+        {{"/i:a", "/o:b", "/P:p"}, "/e"}, {{"/i:a", "/o:b", "/P:p", "/e", "/d"}, "exactly one"},
         {{"/i:a", "/o:b", "/P:p", "/e", "/x"}, "\"/x\""},
         {{"/i:a", "/o:b", "/P:p", "/ex"}, "unknown option"},
         {{"/i", "/o:b", "/P:p", "/e"}, "unknown option"},
+        {{"stray", "/i:a", "/o:b", "/P:p", "/e"}, "\"stray\""},
         {{"/i:a", "/i:c", "/o:b", "/P:p", "/e"}, "more than once"},
         {{"/i:a", "/o:b", "/P:p", "/P:q", "/e"}, "more than once"},
-        {{"stray", "/i:a", "/o:b", "/P:p", "/e"}, "\"stray\""},
         // A password word that looks like an option is never echoed.
         {{"/i:a", "/o:b", "/P:abc", "/Secret9", "/e"}, "a password word cannot begin"}};
-    for (const auto& [args, fragment] : cases) {
+    // clang-format on
+    for (const auto& [args, fragment] : refused) {
         const std::string text = Described(args);
         EXPECT_EQ(text.rfind("refused: ", 0), 0u) << text;
         EXPECT_NE(text.find(fragment), std::string::npos) << text;
         EXPECT_EQ(text.find("Secret9"), std::string::npos) << text;
     }
-}
-
-// "/P:-" takes standard input as the password, byte for byte; a usage error exits with 2.
-TEST(BfishTool, TakesThePasswordFromStandardInputExactly) {
+    // "/P:-" takes standard input as the password, byte for byte; a usage error exits with 2.
     std::ostringstream err;
     EXPECT_EQ(RunTool({"/i:a", "/P:p", "/e"}, err, -1), 2);
     EXPECT_EQ(err.str().rfind("bfish: the output file is missing", 0), 0u) << err.str();

@@ -10,64 +10,26 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-const std::string kJobs =
-    "[Backups]\nHourly\nNightly\nRemote\n[Hourly]\nDestination=/backup/hourly\nCompress=ZIP\n"
-    "Status=1\nOKLast=202612050930\nSchedule=1,202601010000,015\n[Nightly]\nType=INCR\n"
-    "Destination=/backup/nightly\nStatus=2\nSchedule=2,202601010000,127,2130\n[Remote]\n"
-    "Storage=FTP\nHostname=nas.local\nPort=21\nDestination=/srv/backup\nSchedule=0\n";
-
-const std::vector<std::vector<std::string>> kFolderCommands = {
-    {"list"}, {"run", "Docs"}, {"sessions", "Docs"}, {"restore", "Docs"}, {"daemon"}};
-
-// A listening socket nobody answers: the kernel accepts, no greeting comes.
-struct SilentServer {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof address;
-    SilentServer() {
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), size), ::listen(fd, 4);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    }
-    ~SilentServer() { ::close(fd); }
-};
-
-class RestoreCommand : public CliTest {
-protected:
-    void SetUp() override {
-        CliTest::SetUp();
-        home.Write("temp/leftover.darc", "old staging file"); // cleared before the run
-        const CliResult run = Cli({"run", "Docs"});
-        ASSERT_EQ(run.status, 0) << run.out << run.err;
-        EXPECT_TRUE(Has(run.out, "]-Backup of Docs finished succesfully!")) << run.out;
-        EXPECT_TRUE(Has(run.out, "*   Backup files stored:  2"));
-        EXPECT_FALSE(FileExists(home.File("temp/leftover.darc")));
-        EXPECT_TRUE(Has(home.Read("backups.ini"), "Status=1"));
-    }
-    // Where a restore below target puts a source file.
-    std::string Below(const std::string& file) const {
-        return target.File(source.Path().substr(1) + "/" + file);
-    }
-    TempHome target;
-};
-
-} // namespace
-
 TEST_F(CliTest, ListShowsTheMainWindowColumnsAsAtTheGivenMoment) {
-    home.Write("backups.ini", kJobs);
+    const std::string jobs =
+        "[Backups]\nHourly\nNightly\nRemote\n[Hourly]\nDestination=/backup/hourly\nCompress=ZIP\n"
+        "Status=1\nOKLast=202612050930\nSchedule=1,202601010000,015\n[Nightly]\nType=INCR\n"
+        "Destination=/backup/nightly\nStatus=2\nSchedule=2,202601010000,127,2130\n[Remote]\n"
+        "Storage=FTP\nHostname=nas.local\nPort=21\nDestination=/srv/backup\nSchedule=0\n";
+    home.Write("backups.ini", jobs);
     const std::string expected =
         "Hourly\tFull(Compressed)\tTomorrow at 0:15\t12/05/26 09:30:00\t/backup/hourly\t1\n"
         "Nightly\tIncremental\tSunday, Dec 06 at 21:30\tNever\t/backup/nightly\t2\n"
         "Remote\tFull\tNot scheduled\tNever\tftp://nas.local:21/srv/backup\t0\n";
     for (const CliResult& r :
          {Cli({"list", "--at", "2026-12-05 23:50"}),
-          RunCliProcess({"list", "--at", "2026-12-05 23:50"}, {"TIDEVAULT_HOME=" + home.Path()})}) {
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out, expected);
+          CliProcess({"list", "--at", "2026-12-05 23:50"}, {"TIDEVAULT_HOME=" + home.Path()})
+              .Wait()}) {
+        EXPECT_EQ(std::to_string(r.status) + r.out, "0" + expected) << r.err;
     }
     // list neither prepares the staging folder nor rewrites anything.
     EXPECT_FALSE(FolderExists(home.File("temp")));
-    EXPECT_EQ(home.Read("backups.ini"), kJobs);
+    EXPECT_EQ(home.Read("backups.ini"), jobs);
     home.Write("settings.ini", "[Backup\\General Settings]\nLanguage=german\n");
     home.Write("Languages/german.lng", "[msgStrings]\nstrMsgNotSched=Nicht geplant\n");
     EXPECT_TRUE(Has(Cli({"list"}).out, "Remote\tFull\tNicht geplant\t"));
@@ -76,17 +38,29 @@ TEST_F(CliTest, ListShowsTheMainWindowColumnsAsAtTheGivenMoment) {
     EXPECT_EQ(std::to_string(none.status) + none.out, "0");
 }
 
-TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStarting) {
+TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStartingAndUsageErrorsExitTwo) {
+    // clang-format off
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"frobnicate"},
+            {"list", "--at", "tomorrow"}, {"run"}, {"sessions"}, {"daemon", "now"}, {"restore"},
+            {"restore", "Docs", "--session", "2024"}, {"restore", "Docs", "--to"},
+            {"restore", "Docs", "--bogus"}}) {
+        // clang-format on
+        const CliResult r = Cli(args);
+        EXPECT_EQ(r.status, 2) << args.size();
+        EXPECT_TRUE(Has(r.err, "usage: tidevault-cli")) << r.err;
+    }
+    const std::vector<std::vector<std::string>> folderCommands = {
+        {"list"}, {"run", "Docs"}, {"sessions", "Docs"}, {"restore", "Docs"}, {"daemon"}};
     const std::string broken = JobList("home/ann", "");
     const std::string cannotLoad = "Could not initialize system variables! Quitting ...\n"
                                    "Backup \"home/ann\" in the job list: A backup name cannot "
                                    "hold \"/\"!\n";
     const std::string missing = home.File("no/such/folder");
     home.Write("backups.ini", broken);
-    for (auto command : kFolderCommands) {
+    for (auto command : folderCommands) {
         EXPECT_EQ(Cli(command).err, cannotLoad) << command[0];
         command.insert(command.begin(), {"--home", missing});
-        const CliResult r = RunCliProcess(command);
+        const CliResult r = CliProcess(command).Wait();
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "tidevault-cli: The program folder " + missing + " does not exist!\n");
     }
@@ -96,7 +70,7 @@ TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStarting) {
     InstanceLock lock;
     ASSERT_TRUE(lock.Acquire(home.Path()));
     home.Write("temp/keep.txt", "must survive");
-    for (const auto& command : kFolderCommands) {
+    for (const auto& command : folderCommands) {
         const CliResult r = Cli(command);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, command[0] == "list"
@@ -106,20 +80,6 @@ TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStarting) {
                                    home.Path() + "; try again when it has finished.\n");
     }
     EXPECT_EQ(home.Read("temp/keep.txt"), "must survive");
-}
-
-TEST_F(CliTest, UsageErrorsExitTwo) {
-    // clang-format off
-    const std::vector<std::vector<std::string>> usages = {{}, {"frobnicate"},
-        {"list", "--at", "tomorrow"}, {"run"}, {"sessions"}, {"daemon", "now"}, {"restore"},
-        {"restore", "Docs", "--session", "2024"}, {"restore", "Docs", "--to"},
-        {"restore", "Docs", "--bogus"}};
-    // clang-format on
-    for (const auto& args : usages) {
-        const CliResult r = Cli(args);
-        EXPECT_EQ(r.status, 2) << args.size();
-        EXPECT_TRUE(Has(r.err, "usage: tidevault-cli")) << r.err;
-    }
 }
 
 TEST_F(CliTest, CtrlCEndsEveryCommandWithStatusThree) {
@@ -134,12 +94,16 @@ TEST_F(CliTest, CtrlCEndsEveryCommandWithStatusThree) {
     run.Signal(SIGINT);
     EXPECT_EQ(run.Wait().status, 3);
     EXPECT_TRUE(Has(home.Read("backups.ini"), "Status=3"));
-    // Outside a run: fetching an index from a server that never answers.
-    SilentServer server;
+    // Outside a run: fetching an index from a server that never answers (the
+    // kernel accepts, no greeting comes).
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
+    ::bind(silent, reinterpret_cast<sockaddr*>(&address), size), ::listen(silent, 4);
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size);
     home.Write("backups.ini",
                "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
-                   std::to_string(ntohs(server.address.sin_port)) +
-                   "\nDestination=/b\nArchived=yes\n");
+                   std::to_string(ntohs(address.sin_port)) + "\nDestination=/b\nArchived=yes\n");
     for (const char* command : {"sessions", "restore"}) {
         CliProcess cli({"--home", home.Path(), command, "Remote"});
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -149,48 +113,55 @@ TEST_F(CliTest, CtrlCEndsEveryCommandWithStatusThree) {
         EXPECT_TRUE(r.err.ends_with("tidevault-cli: Stopped by the user!\n")) << r.err;
         EXPECT_TRUE(ListFileNames(home.File("temp")).empty());
     }
+    ::close(silent);
 }
 
-TEST_F(RestoreCommand, RunSessionsAndRestoreBelowToOrInPlaceNarrowedBySessionAndPaths) {
-    CliResult r = Cli({"sessions", "Docs"});
+TEST_F(CliTest, RunSessionsAndRestoreBelowToOrInPlaceNarrowedBySessionAndPaths) {
+    home.Write("temp/leftover.darc", "old staging file"); // cleared before the run
+    CliResult r = Cli({"run", "Docs"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "]-Backup of Docs finished succesfully!")) << r.out;
+    EXPECT_FALSE(FileExists(home.File("temp/leftover.darc")));
+    TempHome target; // a restore below it puts a source file at
+    const auto below = [&](const std::string& file) {
+        return target.File(source.Path().substr(1) + "/" + file);
+    };
+    const auto fails = [&](const std::vector<std::string>& args, const std::string& says) {
+        const CliResult f = Cli(args);
+        EXPECT_EQ(f.status, 1) << f.err;
+        EXPECT_TRUE(Has(f.err, says)) << f.err;
+    };
+    r = Cli({"sessions", "Docs"});
     EXPECT_EQ(r.status, 0) << r.err;
     // One session line (its stamp, its date, the count), then each file with
     // its size and its volume, named after the minute of the run.
     EXPECT_TRUE(std::regex_search(r.out, std::regex("^[0-9]{14}\t[-0-9: ]{19}\t2 files\n")));
-    for (const auto& [file, size] : {std::pair{"a.txt", "5"}, std::pair{"sub/b.txt", "4"}}) {
-        const std::string line =
-            "\n\t" + source.File(file) + "\t" + size + "\tDocs[0-9]{12}\\.darc\n";
-        EXPECT_TRUE(std::regex_search(r.out, std::regex(line))) << r.out;
-    }
-    const CliResult unknown = Cli({"sessions", "Nope"});
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_TRUE(Has(unknown.err, "The index of job \"Nope\" cannot be read: there is no job"));
+    for (const char* fileAndSize : {"a.txt\t5", "sub/b.txt\t4"})
+        EXPECT_TRUE(std::regex_search(
+            r.out, std::regex("\n\t" + source.File(fileAndSize) + "\tDocs[0-9]{12}\\.darc\n")))
+            << r.out;
+    fails({"sessions", "Nope"}, "The index of job \"Nope\" cannot be read: there is no job");
     EXPECT_EQ(Cli({"run", "Nope"}).status, 1);
     r = Cli({"restore", "Docs", "--session", "29991231235959", "--to", target.Path(),
              source.File("sub") + "/"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadTestFile(Below("sub/b.txt")), "beta");
-    EXPECT_FALSE(FileExists(Below("a.txt")));
+    EXPECT_EQ(ReadTestFile(below("sub/b.txt")), "beta");
+    EXPECT_FALSE(FileExists(below("a.txt")));
     r = Cli({"restore", "Docs", "--to", target.Path()});
-    EXPECT_EQ(ReadTestFile(Below("a.txt")), "alpha");
+    EXPECT_EQ(ReadTestFile(below("a.txt")), "alpha");
     EXPECT_TRUE(Has(r.err, "2/2 files restored to " + target.Path() + "!")) << r.err;
     // Without --to the originals are replaced.
     source.Write("a.txt", "changed, and longer than before");
     EXPECT_EQ(Cli({"restore", "Docs"}).status, 0);
     EXPECT_EQ(source.Read("a.txt"), "alpha");
     // Nothing stored that early, or at that name, or a lost volume: exit 1.
-    r = Cli({"restore", "Docs", "--session", "20000101000000"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "No files were selected to restore!")) << r.err;
-    r = Cli({"restore", "Docs", "--to", target.Path(), source.File("a.txt"), "/not/stored"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "nothing stored matches /not/stored")) << r.err;
+    fails({"restore", "Docs", "--session", "20000101000000"}, "No files were selected to restore!");
+    fails({"restore", "Docs", "--to", target.Path(), source.File("a.txt"), "/not/stored"},
+          "nothing stored matches /not/stored");
     for (const std::string& name : ListFileNames(destination.Path()))
         if (name.ends_with(".darc"))
             RemoveFile(destination.File(name));
-    r = Cli({"restore", "Docs", "--to", target.Path()});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Has(r.err, "0/2 files restored")) << r.err;
+    fails({"restore", "Docs", "--to", target.Path()}, "0/2 files restored");
     // A line with an impossible block size: the rest is shown, the status says damaged.
     std::string index = destination.Read("Docs.fs");
     index.replace(index.find("RecSize=") + 8, 3, "0");

@@ -1,5 +1,6 @@
 #include "cli/CliProcess.h"
 
+#include <algorithm>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,10 +14,9 @@ static std::string ReadAll(std::FILE* file) {
 }
 
 static std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& t : texts)
-        pointers.push_back(t.data());
-    return pointers.push_back(nullptr), pointers;
+    std::vector<char*> pointers(texts.size() + 1); // the last one null
+    std::ranges::transform(texts, pointers.begin(), [](std::string& t) { return t.data(); });
+    return pointers;
 }
 
 CliProcess::CliProcess(std::vector<std::string> args, std::vector<std::string> env) {

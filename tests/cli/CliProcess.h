@@ -28,11 +28,6 @@ private:
     std::FILE* err_ = std::tmpfile();
 };
 
-inline CliResult RunCliProcess(const std::vector<std::string>& args,
-                               const std::vector<std::string>& env = {}) {
-    return CliProcess(args, env).Wait();
-}
-
 inline bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -54,7 +49,7 @@ protected:
     }
     CliResult Cli(std::vector<std::string> args) const {
         args.insert(args.begin(), {"--home", home.Path()});
-        return RunCliProcess(args);
+        return CliProcess(args).Wait();
     }
     TempHome home;
     TempHome source;

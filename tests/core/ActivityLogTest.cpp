@@ -1,4 +1,5 @@
 #include "core/ActivityLog.h"
+#include "core/Registry.h"
 #include "support/ProgramFolderSetup.h"
 
 #include <filesystem>
@@ -14,6 +15,7 @@ protected:
         return static_cast<unsigned>(std::filesystem::status(home.File(name)).permissions());
     }
 };
+using SettingsStore = ActivityLog;
 
 } // namespace
 
@@ -36,7 +38,7 @@ TEST_F(ActivityLog, WritesOneStampedRecordPerCallPrivatelyAndListsEachLine) {
     EXPECT_EQ(Mode("logs/tidevault.log"), 0600u);
 }
 
-TEST_F(ActivityLog, RotatesPastFiveMillionBytesToTheFirstFreeNumberAndTightensOldModes) {
+TEST_F(ActivityLog, RotatesPastFiveMillionBytesToTheFirstFreeNumberOrKeepsGrowingWhenNoneIsFree) {
     // Left readable to all, as an earlier version created them.
     home.Write("logs/tidevault.log", std::string(5000000, 'x'));
     std::filesystem::permissions(home.File("logs"), std::filesystem::perms(0755));
@@ -55,9 +57,7 @@ TEST_F(ActivityLog, RotatesPastFiveMillionBytesToTheFirstFreeNumberAndTightensOl
          {"logs/tidevault.log", "logs/tidevault.log001", "logs/tidevault.log002"})
         EXPECT_EQ(Mode(name), 0600u) << name;
     EXPECT_EQ(Mode("logs"), 0700u);
-}
-
-TEST_F(ActivityLog, WhenAll999NamesAreTakenTheLogKeepsGrowingAndLosesNothing) {
+    // When all 999 names are taken the log keeps growing and loses nothing.
     for (int n = 1001; n <= 1999; ++n) // "tidevault.log001" and on
         home.Write("logs/tidevault.log" + std::to_string(n).substr(1),
                    "old " + std::to_string(n % 1000));
@@ -67,4 +67,20 @@ TEST_F(ActivityLog, WhenAll999NamesAreTakenTheLogKeepsGrowingAndLosesNothing) {
     EXPECT_EQ(Log(), big + kStamp + "kept\r\n");
     EXPECT_EQ(Log("tidevault.log999"), "old 999");
     EXPECT_EQ(Log("tidevault.log001"), "old 1");
+}
+
+TEST_F(SettingsStore, ValuesLiveInTheirSectionAndABlankTextDeletesOne) {
+    EXPECT_EQ(GetRegSetting("Backup", "General Settings", "Language", "english"), "english");
+    ASSERT_TRUE(SaveRegSetting("Backup", "General Settings", "HideWindowOnStart", "0"));
+    EXPECT_EQ(GetRegSetting("Backup", "General Settings", "hidewindowonstart", "1"), "0");
+    EXPECT_EQ(home.Read("settings.ini"), "[Backup\\General Settings]\nHideWindowOnStart=0\n");
+    EXPECT_EQ(Mode("settings.ini"), 0600u);
+    SaveRegSetting("Backup", "masks", "imask01", "*.doc");
+    SaveRegSetting("Backup", "masks", "emask01", " *.tmp "); // kept with its blanks
+    EXPECT_EQ(GetRegSetting("Backup", "masks", "imask01"), "*.doc");
+    EXPECT_EQ(GetRegSetting("Backup", "masks", "emask01"), " *.tmp ");
+    EXPECT_EQ(GetRegSetting("Backup", "masks", "HideWindowOnStart", "none"), "none");
+    ASSERT_TRUE(SaveRegSetting("Backup", "General Settings", "HideWindowOnStart", "   "));
+    EXPECT_EQ(GetRegSetting("Backup", "General Settings", "HideWindowOnStart", "1"), "1");
+    EXPECT_EQ(GetRegSetting("Backup", "masks", "imask01"), "*.doc");
 }

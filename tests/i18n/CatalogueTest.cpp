@@ -35,7 +35,7 @@ protected:
 
 } // namespace
 
-TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
+TEST_F(Catalogue, LanguageFilesOverlayEnglishAndTheShippedOnesCarryEveryKey) {
     home.Write("x.lng", "[msgStrings]\nstrMsgPause=Halt\nstrMsgContinue=\n"
                         "strMsgTodayAt=\"Heute um \"\nstrMsgUnknownKey=ignored\n");
     LoadMessageCatalogue(home.File("x.lng"));
@@ -53,9 +53,7 @@ TEST_F(Catalogue, LanguageFileOverlaysAndEmptyValuesKeepEnglish) {
     EXPECT_EQ(LanguageFileFor("german"), home.File("Languages/german.lng"));
     EXPECT_EQ(LanguageFileFor("German"), home.File("Languages/german.lng"));
     EXPECT_EQ(LanguageFileFor("klingon"), home.File("Languages/english.lng"));
-}
-
-TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
+    // The shipped language files carry every key and keep the placeholders.
     IniFile english;
     IniFile german;
     ASSERT_TRUE(english.Load(kLanguages + "english.lng"));
@@ -88,7 +86,7 @@ TEST_F(Catalogue, LanguageFilesCarryEveryKeyAndKeepThePlaceholders) {
     EXPECT_EQ(GetMsg("strMsgQuitAsk"), "Möchten Sie das Programm wirklich beenden?");
 }
 
-TEST(Placeholders, AreReplacedInOnePassNeverInsideWhatAValueBroughtIn) {
+TEST(Placeholders, AreReplacedInOnePassNeverInsideWhatAValueBroughtInAndSizesInOneUnit) {
     // text, %d, %t, expected
     const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
         {"Backup %d terminated normally at %t!", "50%t", "21:30",
@@ -98,16 +96,15 @@ TEST(Placeholders, AreReplacedInOnePassNeverInsideWhatAValueBroughtIn) {
         {"100%, %D is not %d", "x", "y", "100%, %D is not x"}};
     for (const auto& [text, d, t, expected] : cases)
         EXPECT_EQ(FillPlaceholders(text, {{"%d", d}, {"%t", t}}), expected) << text;
-}
-
-TEST(SizeText, ShowsTheLargestUnitThatHoldsMoreThanOne) {
-    // Each unit counts only what lies below the next one up: exactly 1 Mb shows in bytes.
-    const std::int64_t bytes[] = {0,          1024,       1025,       1536,
-                                  1048575,    1048576,    1048577,    5767168,
-                                  1073741823, 1073741824, 1073741825, 5497558138880};
-    const char* texts[] = {"0 bytes",     "1024 bytes",       "1.00 Kb", "1.50 Kb",
-                           "1,024.00 Kb", "1048576 bytes",    "1.00 Mb", "5.50 Mb",
-                           "1,024.00 Mb", "1073741824 bytes", "1.00 Gb", "5,120.00 Gb"};
-    for (std::size_t i = 0; i < std::size(bytes); ++i)
-        EXPECT_EQ(FormatSize(bytes[i]), texts[i]) << bytes[i];
+    // Sizes show the largest unit that holds more than one; each unit counts only what lies
+    // below the next one up: exactly 1 Mb shows in bytes.
+    // clang-format off
+    const std::pair<std::int64_t, const char*> sizes[] = {
+        {0, "0 bytes"}, {1024, "1024 bytes"}, {1025, "1.00 Kb"}, {1536, "1.50 Kb"},
+        {1048575, "1,024.00 Kb"}, {1048576, "1048576 bytes"}, {1048577, "1.00 Mb"},
+        {5767168, "5.50 Mb"}, {1073741823, "1,024.00 Mb"}, {1073741824, "1073741824 bytes"},
+        {1073741825, "1.00 Gb"}, {5497558138880, "5,120.00 Gb"}};
+    // clang-format on
+    for (const auto& [bytes, text] : sizes)
+        EXPECT_EQ(FormatSize(bytes), text) << bytes;
 }

@@ -68,7 +68,7 @@ protected:
 
 } // namespace
 
-TEST_F(JobListFile, JobsBuiltInMemorySerializeToTheHandWrittenText) {
+TEST_F(JobListFile, JobsBuiltInMemoryWriteTheHandWrittenTextAndReadBackFromIt) {
     const DateTime mar1 = *DateTime::FromParts(2005, 3, 1, 8, 0);
     // clang-format off
     const auto daily = std::make_shared<clsBackup>(clsBackup{
@@ -92,10 +92,7 @@ TEST_F(JobListFile, JobsBuiltInMemorySerializeToTheHandWrittenText) {
         .password = "abc", .Protected = true});
     // clang-format on
     EXPECT_EQ(SerializeBackups({daily, remote}), kTwoJobs);
-}
-
-// Read back and written again the text is the same: every written field is read into place.
-TEST_F(JobListFile, ReadingTheTextBackGivesEveryFieldAndAnyPasswordBack) {
+    // Read back and written again the text is the same: every written field is read into place.
     std::string lfOnly = kTwoJobs;
     std::erase(lfOnly, '\r');
     for (const std::string& text : {kTwoJobs, lfOnly}) {
@@ -104,8 +101,6 @@ TEST_F(JobListFile, ReadingTheTextBackGivesEveryFieldAndAnyPasswordBack) {
         EXPECT_EQ(SerializeBackups(jobs), kTwoJobs);
         EXPECT_TRUE(jobs[0]->Schedule->enabled);
         EXPECT_EQ(jobs[0]->Files[1].Index, 1);
-        EXPECT_EQ(jobs[1]->objDestination->password, "abc");
-        EXPECT_EQ(jobs[1]->password, "abc");
     }
     // Any password comes back whole: longer than the 22-byte key, not ASCII, with
     // blanks, commas and "="; codes outside a byte are refused.
@@ -114,9 +109,7 @@ TEST_F(JobListFile, ReadingTheTextBackGivesEveryFieldAndAnyPasswordBack) {
     ASSERT_TRUE(DecodeCharCodes(EncodeCharCodes(TransformPassword(secret)), decoded));
     EXPECT_EQ(TransformPassword(decoded), secret);
     EXPECT_FALSE(DecodeCharCodes("97,300", decoded));
-}
-
-TEST_F(JobListFile, SaveKeepsThePreviousFileAsBakWithPrivateModes) {
+    // Saving keeps the previous file as .bak, both private.
     home.Write("backups.ini.bak", "stale");
     ASSERT_TRUE(SaveBackups(Ini(), {Load(kTwoJobs).front()}));
     EXPECT_EQ(home.Read("backups.ini.bak"), kTwoJobs);
@@ -130,7 +123,7 @@ TEST_F(JobListFile, SaveKeepsThePreviousFileAsBakWithPrivateModes) {
     EXPECT_EQ(ListFileNames(home.Path()).size(), 2u);
 }
 
-TEST_F(JobListFile, LenientValuesLoadTheWayTheyAlwaysHave) {
+TEST_F(JobListFile, ValuesLoadLenientlyOrStopTheLoadNamingWhatIsDamaged) {
     // Only exactly FULL is full and NOT uncompressed; a file entry without a
     // number after its last comma is all path.
     Jobs jobs =
@@ -151,38 +144,33 @@ TEST_F(JobListFile, LenientValuesLoadTheWayTheyAlwaysHave) {
     EXPECT_EQ(job.Files[0].sPath + job.Files[1].sPath + job.Files[2].sPath,
               "/a/b,c.txt/a/d.txt/a/e,f.txt");
     EXPECT_EQ(job.Files[2].Index, 3);
-}
-
-TEST_F(JobListFile, ADamagedValueOrANameTheListCannotHoldStopsTheLoadAndNamesIt) {
+    // A damaged value or a name the list cannot hold stops the load and is named.
     // clang-format off
+    // Texts not starting with "[" are the values of one job "J".
     const struct { std::string text; const char* named; } cases[] = {
-        {Section("J", "Split=lots\n"), "Split=lots"},
-        {Section("J", "Split=12abc\n"), "Split=12abc"},
-        {Section("J", "OKLast=200502291200\n"), "OKLast"},
-        {Section("J", "OKLast=yesterday\n"), "OKLast"},
-        {Section("J", "Hostname=ftp.example.org\n"), "Hostname"},
-        {Section("J", "Schedule=2,2005x3010800,068,2130\n"), "Schedule"},
-        {Section("J", "Schedule=2,200513010800,068,2130\n"), "Schedule"},
-        {Section("J", "Schedule=2,200503010800,068\n"), "Schedule"},
-        {Section("J", "Protected=1,2,x\n"), "Protected"},
+        {"Split=lots\n", "Split=lots"}, {"Split=12abc\n", "Split=12abc"},
+        {"OKLast=200502291200\n", "OKLast"}, {"OKLast=yesterday\n", "OKLast"},
+        {"Hostname=ftp.example.org\n", "Hostname"},
+        {"Schedule=2,2005x3010800,068,2130\n", "Schedule"},
+        {"Schedule=2,200513010800,068,2130\n", "Schedule"},
+        {"Schedule=2,200503010800,068\n", "Schedule"}, {"Protected=1,2,x\n", "Protected"},
         {"[Backups]\nA\nB\n[A]\nSplit=0\n[B]\nSplit=\n", "[B]"},
         {"[Backups]\nbackups\n", "Backup \"backups\" in the job list: A backup cannot be named"},
         {"[Backups]\nDaily\nDAILY\n", "\"DAILY\" in the job list: Backup name already exists!"}};
     // clang-format on
     for (const auto& c : cases) {
-        home.Write("backups.ini", c.text);
+        const std::string text = c.text[0] == '[' ? c.text : Section("J", c.text);
+        home.Write("backups.ini", text);
         Jobs jobs;
         std::string error;
-        EXPECT_FALSE(LoadBackups(Ini(), jobs, error)) << c.text;
+        EXPECT_FALSE(LoadBackups(Ini(), jobs, error)) << text;
         EXPECT_TRUE(jobs.empty());
         EXPECT_NE(error.find(c.named), std::string::npos) << error;
-        EXPECT_EQ(home.Read("backups.ini"), c.text);
+        EXPECT_EQ(home.Read("backups.ini"), text);
     }
-}
-
-TEST(JobNames, TheValidatorNamesWhyTheListCannotHoldAName) {
+    // Why the list cannot hold a name, as the editor is told.
     // clang-format off
-    const std::pair<const char*, std::vector<std::string>> cases[] = {
+    const std::pair<const char*, std::vector<std::string>> names[] = {
         {"", {"Daily", "Photos 2024 (all), 50% ü", "Backups2", "Da;ly", std::string(200, 'x')}},
         {"strMsgNameTooLong", {std::string(kMaxJobNameBytes + 1, 'x')}},
         {"strMsgNameEmpty", {""}}, // also "---" once the editor has removed its hyphens
@@ -190,8 +178,8 @@ TEST(JobNames, TheValidatorNamesWhyTheListCannotHoldAName) {
         {"strMsgNameSemicolon", {";Daily"}}, {"strMsgNameBrackets", {"[Daily", "Da]ly"}},
         {"strMsgNameSlash", {"home/ann"}}, {"strMsgNameControl", {"Da\x01ly"}}};
     // clang-format on
-    for (const auto& [problem, names] : cases)
-        for (const std::string& name : names)
+    for (const auto& [problem, each] : names)
+        for (const std::string& name : each)
             EXPECT_EQ(JobNameProblem(name), problem) << name;
 }
 
@@ -246,33 +234,30 @@ TEST_F(JobListSync, AChangedFileIsLoadedOnceAndADamagedOneLeftAsItIs) {
 }
 
 TEST(DestinationInsideSource, ComparesWholeComponentsOfResolvedPaths) {
-    TempHome real;
+    TempHome real; // "@" below: a real folder holding "src" and a link "link" -> "src"
     real.Write("src/x", "x");
     ASSERT_EQ(::symlink(real.File("src").c_str(), real.File("link").c_str()), 0);
-    const auto resolve = [&](std::string path) {
-        return path[0] == '@' ? real.Path() + path.substr(1) : path;
-    };
-    // Source ("f:" marks a single file), destination, inside; "@" is a real
-    // temporary folder holding a link "link" -> "src".
     // clang-format off
-    const struct { const char *source, *destination; bool inside; } pairs[] = {
+    const struct { std::string source, destination; bool inside; } pairs[] = {
         {"/data/docs", "/data/docs/backups", true}, {"/data/docs", "/data/docs", true},
         {"/data/docs", "/data/docs/", true}, {"/data/docs", "/data/docs2", false},
         {"/data/docs", "/data/other/../docsx", false}, {"/data/docs", "/data/docs/../other", false},
-        {"/", "/anywhere", true}, {"f:/data/docs", "/data/docs/backups", false},
-        {"@/src", "@/link/backups", true}, {"@/link", "@/src/backups", true},
-        {"@/src", "@/srcx", false}};
+        {"/", "/anywhere", true}, {"@/src", "@/link/backups", true},
+        {"@/link", "@/src/backups", true}, {"@/src", "@/srcx", false}};
     // clang-format on
-    for (const auto& p : pairs) {
-        SCOPED_TRACE(std::string(p.source) + " <- " + p.destination);
-        const bool file = std::string(p.source).rfind("f:", 0) == 0;
-        const std::string source = resolve(file ? std::string(p.source).substr(2) : p.source);
+    for (auto [source, destination, inside] : pairs) {
+        for (std::string* path : {&source, &destination})
+            if (path->starts_with("@"))
+                path->replace(0, 1, real.Path());
+        SCOPED_TRACE(source + " <- " + destination);
         clsBackup job;
         job.AddFile({.sPath = "/elsewhere", .bForD = 1});
-        job.AddFile({.sPath = source, .bForD = file ? 0 : 1});
-        job.sDestinationDir = resolve(p.destination);
-        EXPECT_EQ(DestinationInsideSource(job), p.inside ? source : "");
-        job.destFTP = true;
+        job.AddFile({.sPath = source, .bForD = 1});
+        job.sDestinationDir = destination;
+        EXPECT_EQ(DestinationInsideSource(job), inside ? source : "");
+        job.Files[1].bForD = 0; // a single file holds no folder
+        EXPECT_EQ(DestinationInsideSource(job), "");
+        job.Files[1].bForD = 1, job.destFTP = true;
         EXPECT_EQ(DestinationInsideSource(job), "");
     }
 }

@@ -18,11 +18,9 @@ DateTime In2005(const char* text) {
 // `hhmm`: the time of day of kinds 2 to 4; kind 0: no schedule at all.
 clsBackup JobWith(std::uint8_t kind, std::uint8_t data, DateTime start, int hhmm = 0) {
     clsBackup job;
-    if (kind == 0)
-        return job;
-    job.Schedule = clsSchedule{.start = start, .enabled = true, .Data = data, .Tip = kind};
-    if (kind != kScheduleHourly)
-        job.Schedule->StartHour = At(1899, 12, 30, hhmm / 100, hhmm % 100);
+    if (kind != 0)
+        job.Schedule =
+            clsSchedule{start, true, data, kind, At(1899, 12, 30, hhmm / 100, hhmm % 100)};
     return job;
 }
 

@@ -17,18 +17,15 @@ TEST(CommandLineSplit, FollowsTheWindowsRuntimeRules) {
         // Quotes group blanks and are removed; an unclosed one runs to the end of the line.
         {R"(bfish /i:"/home/ann/My Docs/a b.ue" /o:"/x y/z")",
          {"bfish", "/i:/home/ann/My Docs/a b.ue", "/o:/x y/z"}},
-        {R"(a"b c"d e)", {"ab cd", "e"}},
-        {R"(x "open to the end)", {"x", "open to the end"}},
+        {R"(a"b c"d e)", {"ab cd", "e"}}, {R"(x "open to the end)", {"x", "open to the end"}},
         // Empty quoted arguments are kept.
         {R"(tool "" next)", {"tool", "", "next"}}, {R"("")", {""}}, {R"(tool "")", {"tool", ""}},
         // Backslashes not before a quote are taken as they stand.
         {R"(a\b c\\d e\\\)", {R"(a\b)", R"(c\\d)", R"(e\\\)"}},
         // 2n backslashes and a quote: n backslashes, the quote groups.
-        {R"("a\\" b)", {R"(a\)", "b"}},
-        {R"(x\\\\"y z")", {R"(x\\y z)"}},
+        {R"("a\\" b)", {R"(a\)", "b"}}, {R"(x\\\\"y z")", {R"(x\\y z)"}},
         // 2n+1 backslashes and a quote: n backslashes and a literal quote.
-        {R"(a\"b c)", {R"(a"b)", "c"}},
-        {R"("a\\\" b" c)", {R"(a\" b)", "c"}},
+        {R"(a\"b c)", {R"(a"b)", "c"}}, {R"("a\\\" b" c)", {R"(a\" b)", "c"}},
         // A doubled quote inside a quoted run is a literal quote.
         {R"("say ""hi""" x)", {R"(say "hi")", "x"}}};
     // clang-format on
@@ -36,7 +33,7 @@ TEST(CommandLineSplit, FollowsTheWindowsRuntimeRules) {
         EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
 
-TEST(ChildProcessRun, ArgumentsArriveWholeTheExitCodeComesBackAndNoProgramNoStart) {
+TEST(ChildProcessRun, ArgumentsAndInputArriveWholeTheExitCodeComesBackAndNoProgramNoStart) {
     TempHome home;
     ChildProcess child = RunProcess("/bin/sh -c \"printf '%s|' \\\"$@\\\" > '" + home.File("out") +
                                     "'; exit 7\" sh \"two words\" plain \"\" \"q\\\"uote\"");
@@ -53,10 +50,7 @@ TEST(ChildProcessRun, ArgumentsArriveWholeTheExitCodeComesBackAndNoProgramNoStar
     // A missing or empty program does not start.
     for (const char* line : {"/nonexistent/tool /q", "tidevault-no-such-tool", "", "\"\" x"})
         EXPECT_FALSE(RunProcess(line).IsStarted()) << line;
-}
-
-TEST(ChildProcessRun, TheChildReadsItsInputWholeAndThenItsEnd) {
-    TempHome home;
+    // The child reads its input whole and then its end.
     std::string full = std::string("pass word\n\"q\" /P:x") + '\0';
     full += std::string(kMaxChildInput - full.size(), 'z');
     for (const std::string& input : {std::string(), std::string("-"), full}) {
@@ -71,9 +65,7 @@ TEST(ChildProcessRun, TheChildReadsItsInputWholeAndThenItsEnd) {
     deaf.Wait();
     EXPECT_EQ(deaf.ExitCode(), 0);
     EXPECT_FALSE(RunProcess("/bin/true", full + "z").IsStarted());
-}
-
-TEST(ChildProcessRun, AChildStillRunningIsKilledAndReapedWithItsOwner) {
+    // A child still running is killed and reaped with its owner.
     pid_t pid = -1;
     {
         ChildProcess child = RunProcess("sleep 30");

@@ -6,7 +6,7 @@
 
 using ServiceUnit = StandInSystemctl;
 
-TEST(ServiceUnitText, StartsTheDesktopProgramOfTheFolderWithItsHomeQuotedForSystemd) {
+TEST_F(ServiceUnit, TheUnitStartsTheDesktopProgramAndInstallStopsAtTheFirstFailure) {
     std::string text;
     ASSERT_TRUE(ServiceUnitText("/opt/tv", text));
     EXPECT_EQ(text, "[Unit]\nDescription=Tidevault service\nPartOf=graphical-session.target\n"
@@ -23,9 +23,6 @@ TEST(ServiceUnitText, StartsTheDesktopProgramOfTheFolderWithItsHomeQuotedForSyst
     // A line break would let the rest of the name act as unit settings.
     for (const char* bad : {"/h/a\nExecStartPre=/bin/rm", "/h/\t", "/h/\x7f"})
         EXPECT_FALSE(ServiceUnitText(bad, text)) << bad;
-}
-
-TEST_F(ServiceUnit, InstallWritesReloadsEnablesAndStopsAtTheFirstFailure) {
     // The systemctl call that fails; a file where a folder belongs, or a folder ("/") at
     // the unit; PATH instead of the stand-in's folder; the error, its text's start; the calls.
     // clang-format off
@@ -56,14 +53,13 @@ TEST_F(ServiceUnit, InstallWritesReloadsEnablesAndStopsAtTheFirstFailure) {
         EXPECT_EQ(error.description.rfind(c.description, 0), 0u) << error.description;
         EXPECT_EQ(TakeCalls(), c.calls);
     }
-    std::string expected;
-    ServiceUnitText("/opt/tv", expected);
+    ServiceUnitText("/opt/tv", text);
     ::setenv("XDG_CONFIG_HOME", fake.File("cfg").c_str(), 1);
     ::setenv("PATH", fake.File("bin").c_str(), 1);
     FailOn("");
     ServiceError error;
     ASSERT_TRUE(InstallServiceUnit("/opt/tv", error));
-    EXPECT_EQ(fake.Read("cfg/systemd/user/Tidevault.service"), expected);
+    EXPECT_EQ(fake.Read("cfg/systemd/user/Tidevault.service"), text);
     ::setenv("XDG_CONFIG_HOME", "relative", 1); // not absolute: ignored
     EXPECT_EQ(ServiceUnitPath(), UnitPath());
     ::unsetenv("XDG_CONFIG_HOME");
@@ -71,7 +67,7 @@ TEST_F(ServiceUnit, InstallWritesReloadsEnablesAndStopsAtTheFirstFailure) {
     EXPECT_FALSE(InstallServiceUnit("/opt/tv", error));
 }
 
-TEST_F(ServiceUnit, UninstallStopAndRunningQueryAskSystemctl) {
+TEST_F(ServiceUnit, UninstallStopRunningQueryAndReadinessAndTermination) {
     fake.Write("home/.config/systemd/user/Tidevault.service", "unit");
     ServiceError error;
     EXPECT_TRUE(UninstallServiceUnit(error));
@@ -91,9 +87,7 @@ TEST_F(ServiceUnit, UninstallStopAndRunningQueryAskSystemctl) {
     EXPECT_FALSE(IsServiceUnitActive());
     FailOn("stop");
     EXPECT_FALSE(StopServiceUnit(error));
-}
-
-TEST_F(ServiceUnit, ReadyGoesToThePathOrAbstractNotifySocketOnlyWhenOneIsNamed) {
+    // Ready goes to the named notify socket only; termination to a descriptor.
     EXPECT_FALSE(StartedBySystemd());
     ::setenv("INVOCATION_ID", "0123", 1);
     EXPECT_TRUE(StartedBySystemd());
@@ -111,9 +105,7 @@ TEST_F(ServiceUnit, ReadyGoesToThePathOrAbstractNotifySocketOnlyWhenOneIsNamed) 
         ::setenv("NOTIFY_SOCKET", name, 1);
         EXPECT_FALSE(NotifyServiceReady()) << name;
     }
-}
-
-TEST(ServiceTermination, SigtermMakesTheDescriptorReadableInsteadOfEndingTheProcess) {
+    // SIGTERM makes the descriptor readable instead of ending the process.
     const int fd = TerminationRequestFd();
     ASSERT_GE(fd, 0);
     EXPECT_EQ(TerminationRequestFd(), fd);

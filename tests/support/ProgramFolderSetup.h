@@ -14,30 +14,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-inline void ClearRunFlags() {
+// No jobs, no run flags, the real clock and no program folder.
+inline void ReleaseProgramFolder() {
+    gBackups.clear();
     for (volatile bool* flag :
          {&gBackupRunning, &gAbort, &gPaused, &gSkipRequest, &gQuitting, &gRestoreHoldsStaging})
         *flag = false;
+    SetClockOverride(std::nullopt);
+    SetProgramFolder("");
 }
 
 // A program folder for runs and restores: English, no jobs, temp/, Languages/, bin/bfish.
 inline void PrepareProgramFolder(const TempHome& home) {
+    ReleaseProgramFolder();
     SetProgramFolder(home.Path());
     LoadMessageCatalogue("");
     gIniFile = home.File("backups.ini");
-    gBackups.clear();
-    ClearRunFlags();
     CreateFolderPath(home.File("temp"));
     CreateFolderPath(home.File("bin"));
     ::symlink(TIDEVAULT_BUILD_DIR "/bin/bfish", home.File("bin/bfish").c_str());
     ::symlink(TIDEVAULT_SOURCE_DIR "/Languages", home.File("Languages").c_str());
-}
-
-inline void ReleaseProgramFolder() {
-    gBackups.clear();
-    ClearRunFlags();
-    SetClockOverride(std::nullopt);
-    SetProgramFolder("");
 }
 
 // Such a program folder with a source tree, a destination, the test host and
@@ -75,10 +71,7 @@ protected:
         gBackups.push_back(job);
         return job;
     }
-    std::shared_ptr<clsBackup> Run(const std::string& name) {
-        RunBackup(name);
-        return FindBackup(name);
-    }
+    std::shared_ptr<clsBackup> Run(const std::string& n) { return RunBackup(n), FindBackup(n); }
     std::vector<clsRestoreFileData> DestinationIndex(const std::string& name) const {
         std::vector<clsRestoreFileData> records;
         EXPECT_TRUE(LoadIndexRecords(destination.File(name + ".fs"), records)) << name;

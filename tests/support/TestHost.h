@@ -43,11 +43,10 @@ public:
     MsgAnswer MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) override {
         boxes.push_back({text, buttons, icon});
         const bool yesNo = buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel;
-        const MsgAnswer a =
-            answers.empty() ? yesNo ? MsgAnswer::Yes : MsgAnswer::Ok : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return a;
+        if (answers.empty())
+            return yesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+        const MsgAnswer a = answers.front();
+        return answers.pop_front(), a;
     }
     bool IsMainWindowVisible() override { return mainWindowVisible; }
     void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
