@@ -74,7 +74,7 @@ TEST_F(Startup, SwitchesAndHiddenStartDecideWhatTheMainWindowDoes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.commandLine) + " failing " + c.failOn);
         boxes.clear();
-        ClearRunFlags();
+        gQuitting = gAbort = false; // the case before may have quit
         TakeCalls();
         FailOn(c.failOn);
         quit = c.quit;
