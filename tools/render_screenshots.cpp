@@ -9,10 +9,11 @@
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolder.h"
 #include "ui/DesktopHost.h"
+#include "ui/QtTranslations.h"
 #include "ui/frmAbout.h"
 #include "ui/frmBackupProgress.h"
-#include "ui/frmBrowseRestoreList.h"
 #include "ui/frmBrowseFTP.h"
+#include "ui/frmBrowseRestoreList.h"
 #include "ui/frmEditBackup.h"
 #include "ui/frmMain.h"
 #include "ui/frmPassword.h"
@@ -293,6 +294,7 @@ int main(int argc, char* argv[]) {
     for (const char* language : {"english", "german"}) {
         gLanguageFile = LanguageFileFor(language);
         LoadMessageCatalogue(gLanguageFile);
+        UseQtTranslations();
         ok = RenderProgress(folder, QString::fromLatin1(language)) && ok;
         ok = RenderMain(host, folder, QString::fromLatin1(language)) && ok;
         ok = RenderSmallWindows(folder, QString::fromLatin1(language)) && ok;

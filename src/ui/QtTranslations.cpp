@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 #include <memory>
@@ -34,6 +35,14 @@ void UseQtTranslations() {
     }
     const char* locale =
         LocaleOf(QFileInfo(QString::fromStdString(gLanguageFile)).completeBaseName());
+    // Dates and numbers the windows format themselves follow the chosen
+    // language too; English keeps the system's own English variant.
+    if (locale != nullptr)
+        QLocale::setDefault(QLocale(QLatin1String(locale)));
+    else if (QLocale::system().language() == QLocale::English)
+        QLocale::setDefault(QLocale::system());
+    else
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     if (locale == nullptr)
         return;
     auto translator = std::make_unique<QTranslator>();

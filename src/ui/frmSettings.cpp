@@ -10,6 +10,7 @@
 #include "platform/TextConvert.h"
 #include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
+#include "ui/QtTranslations.h"
 #include "ui_frmSettings.h"
 
 #include <QEvent>
@@ -82,6 +83,7 @@ void frmSettings::accept() {
     Store("Language", language);
     gLanguageFile = LanguageFileFor(language);
     LoadMessageCatalogue(gLanguageFile);
+    UseQtTranslations(); // message-box buttons, dialogs and dates follow at once
     gRunAsService = ui_->chkService->isChecked() ? 1 : 0;
     QDialog::accept();
 }
