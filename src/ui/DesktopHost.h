@@ -2,10 +2,14 @@
 #include "core/host.h"
 #include "ui/frmBackupProgress.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -17,6 +21,18 @@ void InitUiResources();
 // tray goes to the callbacks they connect.
 class DesktopHost final : public Host {
 public:
+    // The engine yields per file and per block, thousands of times a second;
+    // the event loop runs at most this often, still far quicker than a click
+    // is noticed to lag.
+    static constexpr int kYieldIntervalMs = 10;
+    // A run logs a line per file: while its progress window is open, the
+    // activity lines and the last log line reach the main window at the
+    // progress window's pace, newest lines last.
+    static constexpr int kTextIntervalMs = frmBackupProgress::kRepaintIntervalMs;
+    // The activity list shows no more than the newest this many lines, so a
+    // batch never carries older ones.
+    static constexpr std::size_t kActivityBatchLimit = 1000;
+
     DesktopHost();
     ~DesktopHost() override;
     DesktopHost(const DesktopHost&) = delete;
@@ -33,6 +49,9 @@ public:
     std::function<void(const std::string&)> onStatusText;
     std::function<void(const std::string&)> onLastLogLine;
     std::function<void(const std::string&)> onActivityLine;
+    // When set, activity lines held back during a run arrive here together
+    // (oldest first) instead of one by one through onActivityLine.
+    std::function<void(const std::vector<std::string>&)> onActivityLines;
     std::function<void(const std::string&)> onCaptionSuffix;
     std::function<void(const std::string&)> onTrayTip;
     std::function<void(bool)> onSchedulerTimer;
@@ -57,6 +76,17 @@ public:
     std::string PickFolder(const std::string& prompt) override;
     void SetSchedulerTimer(bool enabled) override;
 
+    // Hands over the activity lines and the last log line held back.
+    void ShowPendingTexts();
+
 private:
     QPointer<frmBackupProgress> progress_;
+    QElapsedTimer sinceEvents_;
+    std::deque<std::string> pendingLines_;
+    std::string pendingLastLine_;
+    bool hasPendingLastLine_ = false;
+    QElapsedTimer sinceTexts_;
+    QTimer textTimer_;
+    // Whether the texts go out now; if not, the timer is set to send them.
+    bool TextsDueNow();
 };
