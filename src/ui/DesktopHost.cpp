@@ -187,8 +187,7 @@ void DesktopHost::ShowProgress(const std::string& caption) {
 void DesktopHost::UpdateProgress(const std::string& caption, const std::string& text,
                                  double firstValue, double secondValue) {
     if (progress_ != nullptr)
-        progress_->UpdateProgress(QString::fromStdString(caption), QString::fromStdString(text),
-                                  firstValue, secondValue);
+        progress_->UpdateProgress(caption, text, firstValue, secondValue);
 }
 
 void DesktopHost::CloseProgress() {

@@ -24,11 +24,11 @@ public:
     // The engine yields per file and per block, thousands of times a second;
     // the event loop runs at most this often, still far quicker than a click
     // is noticed to lag.
-    static constexpr int kYieldIntervalMs = 10;
+    static constexpr int kYieldIntervalMs = 20;
     // A run logs a line per file: while its progress window is open, the
-    // activity lines and the last log line reach the main window at the
-    // progress window's pace, newest lines last.
-    static constexpr int kTextIntervalMs = frmBackupProgress::kRepaintIntervalMs;
+    // activity lines and the last log line reach the main window in batches
+    // at most this often (more often nobody can read a scrolling list).
+    static constexpr int kTextIntervalMs = 200;
     // The activity list shows no more than the newest this many lines, so a
     // batch never carries older ones.
     static constexpr std::size_t kActivityBatchLimit = 1000;

@@ -69,6 +69,11 @@ void frmBackupProgress::Restart(const QString& caption) {
 
 void frmBackupProgress::UpdateProgress(const QString& caption, const QString& text,
                                        double firstValue, double secondValue) {
+    UpdateProgress(caption.toStdString(), text.toStdString(), firstValue, secondValue);
+}
+
+void frmBackupProgress::UpdateProgress(const std::string& caption, const std::string& text,
+                                       double firstValue, double secondValue) {
     pending_.caption = caption;
     pending_.text = text;
     if (InBarRange(firstValue))
@@ -92,15 +97,16 @@ void frmBackupProgress::Paint() {
     repaintTimer_.stop();
     hasPending_ = false;
     sinceLastPaint_.start();
-    if (!pending_.caption.isEmpty())
-        setWindowTitle(pending_.caption);
-    ui_->lblFile->setText(ShortenToBudget(pending_.text));
+    const QString caption = QString::fromStdString(pending_.caption);
+    if (!caption.isEmpty())
+        setWindowTitle(caption);
+    ui_->lblFile->setText(ShortenToBudget(QString::fromStdString(pending_.text)));
     if (pending_.first)
         ShowValue(ui_->ProgressBar1, ui_->lblPercent1, *pending_.first);
     if (pending_.second) {
         ShowValue(ui_->ProgressBar2, ui_->lblPercent2, *pending_.second);
         if (onSecondValueShown)
-            onSecondValueShown(pending_.caption, *pending_.second);
+            onSecondValueShown(caption, *pending_.second);
     }
     pending_.first.reset();
     pending_.second.reset();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace Ui {
 class frmBackupProgress;
@@ -42,6 +43,10 @@ public:
     // older than the repaint interval, otherwise when the interval is over.
     void UpdateProgress(const QString& caption, const QString& text, double firstValue,
                         double secondValue);
+    // The same in the engine's strings, turned into Qt's only when painted:
+    // most states of a run are replaced before their turn comes.
+    void UpdateProgress(const std::string& caption, const std::string& text, double firstValue,
+                        double secondValue);
     // Paints a state still waiting for its turn.
     void ShowPending();
 
@@ -65,8 +70,8 @@ private:
 
     std::unique_ptr<Ui::frmBackupProgress> ui_;
     struct State {
-        QString caption;
-        QString text;
+        std::string caption;
+        std::string text;
         std::optional<double> first;
         std::optional<double> second;
     };
