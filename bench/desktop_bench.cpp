@@ -21,7 +21,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -172,13 +171,6 @@ public:
         window_->SetStyle(gStyle);
         window_->show();
         QCoreApplication::processEvents();
-        // Watches the run from inside its event loop: the progress window
-        // must be open while the main window is visible.
-        watch_.setInterval(10);
-        QObject::connect(&watch_, &QTimer::timeout, [this] {
-            const QWidget* progress = host_.ProgressWindow();
-            progressSeen_ |= progress != nullptr && progress->isVisible() && window_->isVisible();
-        });
     }
     ~Desktop() {
         window_.reset();
@@ -197,11 +189,19 @@ public:
         QAbstractButton* command = Command();
         progressSeen_ = false;
         boxes_.clear();
-        watch_.start();
+        // Each value the progress window paints (the first at once): it must
+        // be open then, over the visible main window.
+        const auto previous = host_.onProgressValue;
+        host_.onProgressValue = [&](const std::string& caption, double percent) {
+            const QWidget* progress = host_.ProgressWindow();
+            progressSeen_ |= progress != nullptr && progress->isVisible() && window_->isVisible();
+            if (previous)
+                previous(caption, percent);
+        };
         const auto start = std::chrono::steady_clock::now();
         command->click();
         const double seconds = Seconds(start);
-        watch_.stop();
+        host_.onProgressValue = previous;
         if (!progressSeen_)
             Fail(std::string("no progress window seen for ") + kind.name);
         if (!boxes_.empty())
@@ -225,7 +225,6 @@ private:
 
     DesktopHost host_;
     std::unique_ptr<frmMain> window_;
-    QTimer watch_;
     bool progressSeen_ = false;
     std::string boxes_;
 };
@@ -279,8 +278,8 @@ int main(int argc, char* argv[]) {
             if (!only.empty() && only != kind.name)
                 continue;
             const fs::path destination = work / kind.name;
-            double cli = 1e9;
-            double window = 1e9;
+            std::vector<double> cli;
+            std::vector<double> window;
             for (int round = 0; round < repeat; ++round) {
                 // Alternating which side goes first, so neither always meets
                 // a cache the other warmed.
@@ -293,14 +292,21 @@ int main(int argc, char* argv[]) {
                         Fail(std::string(cliTurn ? "tidevault-cli" : "desktop") + " run of " +
                              kind.name + " stored " + std::to_string(stored) + " of " +
                              std::to_string(files) + " files");
-                    (cliTurn ? cli : window) = std::min(cliTurn ? cli : window, t);
+                    (cliTurn ? cli : window).push_back(t);
                 }
             }
-            const double ratio = window / cli;
+            const double bestCli = *std::min_element(cli.begin(), cli.end());
+            const double bestWindow = *std::min_element(window.begin(), window.end());
+            const double ratio = bestWindow / bestCli;
+            // The two runs of a round met the same load on a shared machine.
+            std::vector<double> paired;
+            for (int round = 0; round < repeat; ++round)
+                paired.push_back(window[round] / cli[round]);
+            std::sort(paired.begin(), paired.end());
             allHold &= ratio <= kTarget;
             std::printf("%-5s tidevault-cli run %6.2f s   desktop Backup now %6.2f s   "
-                        "ratio %.3f  (target <= %.2f: %s)\n",
-                        kind.name, cli, window, ratio, kTarget,
+                        "ratio %.3f (paired median %.3f)  target <= %.2f: %s\n",
+                        kind.name, bestCli, bestWindow, ratio, paired[paired.size() / 2], kTarget,
                         ratio <= kTarget ? "holds" : "MISSED");
             std::fflush(stdout);
         }
