@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <ctime>
 #include <iterator>
 #include <utility>
 
@@ -78,6 +79,14 @@ MsgAnswer FromQtButton(int button, MsgButtons buttons) {
     }
 }
 
+// The host looks at the clock per block of a run: the coarse clock is the
+// cheapest, and its few milliseconds of resolution are plenty here.
+std::int64_t CoarseMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
 void Forward(const std::function<void(const std::string&)>& to, const std::string& text) {
     if (to)
         to(text);
@@ -96,14 +105,14 @@ DesktopHost::~DesktopHost() {
 }
 
 void DesktopHost::Yield() {
-    if (sinceEvents_.isValid() && sinceEvents_.elapsed() < kYieldIntervalMs)
+    if (CoarseMs() - eventsAt_ < kYieldIntervalMs)
         return;
     QCoreApplication::processEvents();
     // A progress window closed by its own command goes now that its handler
     // has returned.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // Counted from here, so a slow turn of the loop still leaves the run its share.
-    sinceEvents_.start();
+    eventsAt_ = CoarseMs();
 }
 
 MsgAnswer DesktopHost::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
@@ -143,7 +152,7 @@ bool DesktopHost::TextsDueNow() {
     // Outside a run lines are few: each as it comes.
     if (progress_ == nullptr)
         return true;
-    const qint64 since = sinceTexts_.isValid() ? sinceTexts_.elapsed() : kTextIntervalMs;
+    const std::int64_t since = CoarseMs() - textsAt_;
     if (since >= kTextIntervalMs)
         return true;
     if (!textTimer_.isActive())
@@ -153,7 +162,7 @@ bool DesktopHost::TextsDueNow() {
 
 void DesktopHost::ShowPendingTexts() {
     textTimer_.stop();
-    sinceTexts_.start();
+    textsAt_ = CoarseMs();
     if (!pendingLines_.empty()) {
         std::vector<std::string> lines(std::make_move_iterator(pendingLines_.begin()),
                                        std::make_move_iterator(pendingLines_.end()));

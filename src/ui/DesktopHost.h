@@ -2,10 +2,10 @@
 #include "core/host.h"
 #include "ui/frmBackupProgress.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -80,12 +80,14 @@ public:
     void ShowPendingTexts();
 
 private:
+    static constexpr std::int64_t kLongAgo = INT64_MIN / 2;
     QPointer<frmBackupProgress> progress_;
-    QElapsedTimer sinceEvents_;
+    // When the event loop last ran and the texts last went out (coarse clock, ms).
+    std::int64_t eventsAt_ = kLongAgo;
     std::deque<std::string> pendingLines_;
     std::string pendingLastLine_;
     bool hasPendingLastLine_ = false;
-    QElapsedTimer sinceTexts_;
+    std::int64_t textsAt_ = kLongAgo;
     QTimer textTimer_;
     // Whether the texts go out now; if not, the timer is set to send them.
     bool TextsDueNow();

@@ -32,7 +32,7 @@ class frmBackupProgress : public QDialog {
 public:
     // The engine reports per block; repainting more often than this only
     // slows the run down.
-    static constexpr int kRepaintIntervalMs = 50;
+    static constexpr int kRepaintIntervalMs = 100;
 
     explicit frmBackupProgress(QWidget* parent = nullptr);
     ~frmBackupProgress() override;
