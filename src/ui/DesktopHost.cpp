@@ -6,7 +6,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
-#include <ctime>
 #include <iterator>
 #include <utility>
 
@@ -79,14 +78,6 @@ MsgAnswer FromQtButton(int button, MsgButtons buttons) {
     }
 }
 
-// The host looks at the clock per block of a run: the coarse clock is the
-// cheapest, and its few milliseconds of resolution are plenty here.
-std::int64_t CoarseMs() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
-}
-
 void Forward(const std::function<void(const std::string&)>& to, const std::string& text) {
     if (to)
         to(text);
@@ -105,14 +96,14 @@ DesktopHost::~DesktopHost() {
 }
 
 void DesktopHost::Yield() {
-    if (CoarseMs() - eventsAt_ < kYieldIntervalMs)
+    if (CoarseClockMs() - eventsAt_ < kYieldIntervalMs)
         return;
     QCoreApplication::processEvents();
     // A progress window closed by its own command goes now that its handler
     // has returned.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // Counted from here, so a slow turn of the loop still leaves the run its share.
-    eventsAt_ = CoarseMs();
+    eventsAt_ = CoarseClockMs();
 }
 
 MsgAnswer DesktopHost::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
@@ -152,7 +143,7 @@ bool DesktopHost::TextsDueNow() {
     // Outside a run lines are few: each as it comes.
     if (progress_ == nullptr)
         return true;
-    const std::int64_t since = CoarseMs() - textsAt_;
+    const std::int64_t since = CoarseClockMs() - textsAt_;
     if (since >= kTextIntervalMs)
         return true;
     if (!textTimer_.isActive())
@@ -162,7 +153,7 @@ bool DesktopHost::TextsDueNow() {
 
 void DesktopHost::ShowPendingTexts() {
     textTimer_.stop();
-    textsAt_ = CoarseMs();
+    textsAt_ = CoarseClockMs();
     if (!pendingLines_.empty()) {
         std::vector<std::string> lines(std::make_move_iterator(pendingLines_.begin()),
                                        std::make_move_iterator(pendingLines_.end()));

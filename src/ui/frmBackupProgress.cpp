@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QIcon>
 
+#include <ctime>
+
 namespace {
 
 // The two pictures of the pause button.
@@ -34,6 +36,12 @@ QString ShortenToBudget(const QString& text, int budget) {
     const int kept = budget - static_cast<int>(dots.size());
     const int head = kept / 2;
     return text.left(head) + dots + text.right(kept - head);
+}
+
+std::int64_t CoarseClockMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
 QString PercentText(double value) {
@@ -81,7 +89,7 @@ void frmBackupProgress::UpdateProgress(const std::string& caption, const std::st
     if (InBarRange(secondValue))
         pending_.second = secondValue;
     hasPending_ = true;
-    const qint64 since = sinceLastPaint_.isValid() ? sinceLastPaint_.elapsed() : kRepaintIntervalMs;
+    const std::int64_t since = CoarseClockMs() - paintedAt_;
     if (since >= kRepaintIntervalMs)
         Paint();
     else if (!repaintTimer_.isActive())
@@ -96,7 +104,7 @@ void frmBackupProgress::ShowPending() {
 void frmBackupProgress::Paint() {
     repaintTimer_.stop();
     hasPending_ = false;
-    sinceLastPaint_.start();
+    paintedAt_ = CoarseClockMs();
     const QString caption = QString::fromStdString(pending_.caption);
     if (!caption.isEmpty())
         setWindowTitle(caption);

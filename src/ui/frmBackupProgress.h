@@ -1,9 +1,9 @@
 #pragma once
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +19,10 @@ inline constexpr int kFileTextBudget = 50;
 // Beginning, "..." and end of a text longer than the budget, `budget`
 // characters in all; a shorter text as it is.
 QString ShortenToBudget(const QString& text, int budget = kFileTextBudget);
+
+// Milliseconds on the coarse monotonic clock: asked per block of a run, and
+// its few milliseconds of resolution are plenty against the repaint pace.
+std::int64_t CoarseClockMs();
 
 // A percentage 0-100 as the bars' labels show it: 45 -> "45.00%".
 QString PercentText(double value);
@@ -77,6 +81,6 @@ private:
     };
     State pending_;
     bool hasPending_ = false;
-    QElapsedTimer sinceLastPaint_;
+    std::int64_t paintedAt_ = INT64_MIN / 2; // coarse clock
     QTimer repaintTimer_;
 };
