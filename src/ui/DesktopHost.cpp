@@ -6,6 +6,9 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <iterator>
+#include <utility>
+
 static void InitIconsResource() {
     // Outside any namespace, as the resource initialiser requires.
     Q_INIT_RESOURCE(icons);
@@ -84,6 +87,8 @@ void Forward(const std::function<void(const std::string&)>& to, const std::strin
 
 DesktopHost::DesktopHost() {
     InitUiResources();
+    textTimer_.setSingleShot(true);
+    QObject::connect(&textTimer_, &QTimer::timeout, [this] { ShowPendingTexts(); });
 }
 
 DesktopHost::~DesktopHost() {
@@ -91,13 +96,19 @@ DesktopHost::~DesktopHost() {
 }
 
 void DesktopHost::Yield() {
+    if (CoarseClockMs() - eventsAt_ < kYieldIntervalMs)
+        return;
     QCoreApplication::processEvents();
     // A progress window closed by its own command goes now that its handler
     // has returned.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Counted from here, so a slow turn of the loop still leaves the run its share.
+    eventsAt_ = CoarseClockMs();
 }
 
 MsgAnswer DesktopHost::MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon) {
+    // What led to the question is in the activity list when it is asked.
+    ShowPendingTexts();
     if (answerer)
         return answerer(text, buttons, icon);
     QMessageBox box(ToQtIcon(icon), QApplication::applicationDisplayName(),
@@ -114,11 +125,49 @@ void DesktopHost::SetStatusText(const std::string& text) {
 }
 
 void DesktopHost::SetLastLogLine(const std::string& text) {
-    Forward(onLastLogLine, text);
+    pendingLastLine_ = text;
+    hasPendingLastLine_ = true;
+    if (TextsDueNow())
+        ShowPendingTexts();
 }
 
 void DesktopHost::AddActivityLine(const std::string& line) {
-    Forward(onActivityLine, line);
+    pendingLines_.push_back(line);
+    if (pendingLines_.size() > kActivityBatchLimit)
+        pendingLines_.pop_front();
+    if (TextsDueNow())
+        ShowPendingTexts();
+}
+
+bool DesktopHost::TextsDueNow() {
+    // Outside a run lines are few: each as it comes.
+    if (progress_ == nullptr)
+        return true;
+    const std::int64_t since = CoarseClockMs() - textsAt_;
+    if (since >= kTextIntervalMs)
+        return true;
+    if (!textTimer_.isActive())
+        textTimer_.start(static_cast<int>(kTextIntervalMs - since));
+    return false;
+}
+
+void DesktopHost::ShowPendingTexts() {
+    textTimer_.stop();
+    textsAt_ = CoarseClockMs();
+    if (!pendingLines_.empty()) {
+        std::vector<std::string> lines(std::make_move_iterator(pendingLines_.begin()),
+                                       std::make_move_iterator(pendingLines_.end()));
+        pendingLines_.clear();
+        if (onActivityLines)
+            onActivityLines(lines);
+        else
+            for (const std::string& line : lines)
+                Forward(onActivityLine, line);
+    }
+    if (hasPendingLastLine_) {
+        hasPendingLastLine_ = false;
+        Forward(onLastLogLine, std::exchange(pendingLastLine_, std::string()));
+    }
 }
 
 void DesktopHost::ShowProgress(const std::string& caption) {
@@ -138,8 +187,7 @@ void DesktopHost::ShowProgress(const std::string& caption) {
 void DesktopHost::UpdateProgress(const std::string& caption, const std::string& text,
                                  double firstValue, double secondValue) {
     if (progress_ != nullptr)
-        progress_->UpdateProgress(QString::fromStdString(caption), QString::fromStdString(text),
-                                  firstValue, secondValue);
+        progress_->UpdateProgress(caption, text, firstValue, secondValue);
 }
 
 void DesktopHost::CloseProgress() {
@@ -149,6 +197,7 @@ void DesktopHost::CloseProgress() {
     progress_->hide();
     progress_->deleteLater();
     progress_ = nullptr;
+    ShowPendingTexts();
 }
 
 void DesktopHost::SetCaptionSuffix(const std::string& suffix) {

@@ -3,9 +3,13 @@
 #include "ui/frmBackupProgress.h"
 
 #include <QPointer>
+#include <QTimer>
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -17,6 +21,18 @@ void InitUiResources();
 // tray goes to the callbacks they connect.
 class DesktopHost final : public Host {
 public:
+    // The engine yields per file and per block, thousands of times a second;
+    // the event loop runs at most this often, still far quicker than a click
+    // is noticed to lag.
+    static constexpr int kYieldIntervalMs = 20;
+    // A run logs a line per file: while its progress window is open, the
+    // activity lines and the last log line reach the main window in batches
+    // at most this often (more often nobody can read a scrolling list).
+    static constexpr int kTextIntervalMs = 200;
+    // The activity list shows no more than the newest this many lines, so a
+    // batch never carries older ones.
+    static constexpr std::size_t kActivityBatchLimit = 1000;
+
     DesktopHost();
     ~DesktopHost() override;
     DesktopHost(const DesktopHost&) = delete;
@@ -33,6 +49,9 @@ public:
     std::function<void(const std::string&)> onStatusText;
     std::function<void(const std::string&)> onLastLogLine;
     std::function<void(const std::string&)> onActivityLine;
+    // When set, activity lines held back during a run arrive here together
+    // (oldest first) instead of one by one through onActivityLine.
+    std::function<void(const std::vector<std::string>&)> onActivityLines;
     std::function<void(const std::string&)> onCaptionSuffix;
     std::function<void(const std::string&)> onTrayTip;
     std::function<void(bool)> onSchedulerTimer;
@@ -57,6 +76,19 @@ public:
     std::string PickFolder(const std::string& prompt) override;
     void SetSchedulerTimer(bool enabled) override;
 
+    // Hands over the activity lines and the last log line held back.
+    void ShowPendingTexts();
+
 private:
+    static constexpr std::int64_t kLongAgo = INT64_MIN / 2;
     QPointer<frmBackupProgress> progress_;
+    // When the event loop last ran and the texts last went out (coarse clock, ms).
+    std::int64_t eventsAt_ = kLongAgo;
+    std::deque<std::string> pendingLines_;
+    std::string pendingLastLine_;
+    bool hasPendingLastLine_ = false;
+    std::int64_t textsAt_ = kLongAgo;
+    QTimer textTimer_;
+    // Whether the texts go out now; if not, the timer is set to send them.
+    bool TextsDueNow();
 };

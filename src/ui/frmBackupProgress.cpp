@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QIcon>
 
+#include <ctime>
+
 namespace {
 
 // The two pictures of the pause button.
@@ -34,6 +36,12 @@ QString ShortenToBudget(const QString& text, int budget) {
     const int kept = budget - static_cast<int>(dots.size());
     const int head = kept / 2;
     return text.left(head) + dots + text.right(kept - head);
+}
+
+std::int64_t CoarseClockMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
 QString PercentText(double value) {
@@ -69,6 +77,11 @@ void frmBackupProgress::Restart(const QString& caption) {
 
 void frmBackupProgress::UpdateProgress(const QString& caption, const QString& text,
                                        double firstValue, double secondValue) {
+    UpdateProgress(caption.toStdString(), text.toStdString(), firstValue, secondValue);
+}
+
+void frmBackupProgress::UpdateProgress(const std::string& caption, const std::string& text,
+                                       double firstValue, double secondValue) {
     pending_.caption = caption;
     pending_.text = text;
     if (InBarRange(firstValue))
@@ -76,7 +89,7 @@ void frmBackupProgress::UpdateProgress(const QString& caption, const QString& te
     if (InBarRange(secondValue))
         pending_.second = secondValue;
     hasPending_ = true;
-    const qint64 since = sinceLastPaint_.isValid() ? sinceLastPaint_.elapsed() : kRepaintIntervalMs;
+    const std::int64_t since = CoarseClockMs() - paintedAt_;
     if (since >= kRepaintIntervalMs)
         Paint();
     else if (!repaintTimer_.isActive())
@@ -91,16 +104,17 @@ void frmBackupProgress::ShowPending() {
 void frmBackupProgress::Paint() {
     repaintTimer_.stop();
     hasPending_ = false;
-    sinceLastPaint_.start();
-    if (!pending_.caption.isEmpty())
-        setWindowTitle(pending_.caption);
-    ui_->lblFile->setText(ShortenToBudget(pending_.text));
+    paintedAt_ = CoarseClockMs();
+    const QString caption = QString::fromStdString(pending_.caption);
+    if (!caption.isEmpty())
+        setWindowTitle(caption);
+    ui_->lblFile->setText(ShortenToBudget(QString::fromStdString(pending_.text)));
     if (pending_.first)
         ShowValue(ui_->ProgressBar1, ui_->lblPercent1, *pending_.first);
     if (pending_.second) {
         ShowValue(ui_->ProgressBar2, ui_->lblPercent2, *pending_.second);
         if (onSecondValueShown)
-            onSecondValueShown(pending_.caption, *pending_.second);
+            onSecondValueShown(caption, *pending_.second);
     }
     pending_.first.reset();
     pending_.second.reset();

@@ -1,12 +1,13 @@
 #pragma once
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace Ui {
 class frmBackupProgress;
@@ -18,6 +19,10 @@ inline constexpr int kFileTextBudget = 50;
 // Beginning, "..." and end of a text longer than the budget, `budget`
 // characters in all; a shorter text as it is.
 QString ShortenToBudget(const QString& text, int budget = kFileTextBudget);
+
+// Milliseconds on the coarse monotonic clock: asked per block of a run, and
+// its few milliseconds of resolution are plenty against the repaint pace.
+std::int64_t CoarseClockMs();
 
 // A percentage 0-100 as the bars' labels show it: 45 -> "45.00%".
 QString PercentText(double value);
@@ -31,7 +36,7 @@ class frmBackupProgress : public QDialog {
 public:
     // The engine reports per block; repainting more often than this only
     // slows the run down.
-    static constexpr int kRepaintIntervalMs = 50;
+    static constexpr int kRepaintIntervalMs = 100;
 
     explicit frmBackupProgress(QWidget* parent = nullptr);
     ~frmBackupProgress() override;
@@ -41,6 +46,10 @@ public:
     // Takes the newest state; it is painted at once when the last paint is
     // older than the repaint interval, otherwise when the interval is over.
     void UpdateProgress(const QString& caption, const QString& text, double firstValue,
+                        double secondValue);
+    // The same in the engine's strings, turned into Qt's only when painted:
+    // most states of a run are replaced before their turn comes.
+    void UpdateProgress(const std::string& caption, const std::string& text, double firstValue,
                         double secondValue);
     // Paints a state still waiting for its turn.
     void ShowPending();
@@ -65,13 +74,13 @@ private:
 
     std::unique_ptr<Ui::frmBackupProgress> ui_;
     struct State {
-        QString caption;
-        QString text;
+        std::string caption;
+        std::string text;
         std::optional<double> first;
         std::optional<double> second;
     };
     State pending_;
     bool hasPending_ = false;
-    QElapsedTimer sinceLastPaint_;
+    std::int64_t paintedAt_ = INT64_MIN / 2; // coarse clock
     QTimer repaintTimer_;
 };

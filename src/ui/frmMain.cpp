@@ -104,6 +104,7 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     for (const auto& [button, picture] : pictures)
         button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(picture))));
     ui_->List1->hide();
+    ui_->List1->setUniformItemSizes(true);
     ui_->ListView1->installEventFilter(this);
 
     connect(ui_->cmdNew, &QPushButton::clicked, this, &frmMain::NewBackup);
@@ -121,6 +122,13 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     host_.onLastLogLine = [this](const std::string& text) { lastLogLine_->setText(Text(text)); };
     host_.onActivityLine = [this](const std::string& line) {
         ui_->List1->addItem(Text(line));
+        while (ui_->List1->count() > kActivityLines)
+            delete ui_->List1->takeItem(0);
+        ui_->List1->scrollToBottom();
+    };
+    host_.onActivityLines = [this](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines)
+            ui_->List1->addItem(Text(line));
         while (ui_->List1->count() > kActivityLines)
             delete ui_->List1->takeItem(0);
         ui_->List1->scrollToBottom();
@@ -166,6 +174,7 @@ frmMain::~frmMain() {
     host_.onStatusText = nullptr;
     host_.onLastLogLine = nullptr;
     host_.onActivityLine = nullptr;
+    host_.onActivityLines = nullptr;
     host_.onCaptionSuffix = nullptr;
     host_.onTrayTip = nullptr;
     host_.onProgressValue = nullptr;

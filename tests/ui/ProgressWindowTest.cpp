@@ -9,6 +9,8 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <algorithm>
+#include <functional>
 #include <cmath>
 
 namespace {
@@ -74,6 +76,29 @@ TEST_F(ProgressWindow, PaintsTheLastStateOfABurstOnceTheEventLoopRuns) {
     EXPECT_EQ(Child(window, "lblFile")->text(), "file 1000");
     EXPECT_EQ(Child(window, "lblPercent2")->text(), "100.00%");
     EXPECT_EQ(shown, 100.0);
+}
+
+TEST_F(ProgressWindow, HandsTheRunsLogLinesOverNewestLastAndAllOfTheTailByItsEnd) {
+    std::vector<int> shown; // line numbers in the order the main window got them
+    std::string last;
+    desktop.onActivityLines = [&](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines)
+            shown.push_back(std::stoi(line));
+    };
+    desktop.onLastLogLine = [&](const std::string& line) { last = line; };
+    const int count = static_cast<int>(DesktopHost::kActivityBatchLimit) + 500;
+    for (int i = 0; i < count; ++i)
+        desktop.AddActivityLine(std::to_string(i)), desktop.SetLastLogLine(std::to_string(i));
+    Stop(); // the run's end hands over what was held back
+    ASSERT_GE(shown.size(), DesktopHost::kActivityBatchLimit);
+    EXPECT_EQ(std::adjacent_find(shown.begin(), shown.end(), std::greater_equal<>()), shown.end());
+    EXPECT_EQ(shown.back() - *(shown.end() - DesktopHost::kActivityBatchLimit), 999);
+    EXPECT_EQ(shown.back(), count - 1);
+    EXPECT_EQ(last, std::to_string(count - 1));
+    desktop.onActivityLines = nullptr; // outside a run, each line as it comes
+    desktop.onActivityLine = [&](const std::string& line) { last = line; };
+    desktop.AddActivityLine("alone");
+    EXPECT_EQ(last, "alone");
 }
 
 TEST_F(ProgressWindow, IsShownAndCancelAsksOnlyWhileTheMainWindowIsVisible) {
