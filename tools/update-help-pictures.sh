@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target screenshots
 mkdir -p help/pictures
-for name in main progress-running editor-0 editor-1 editor-2 editor-3 \
+for name in main progress-running editor-0 editor-1 editor-2 editor-3 editor-ftp \
     restore restore-filter remote-browser settings; do
     cp "build/screenshots/$name-english.png" help/pictures/
 done
