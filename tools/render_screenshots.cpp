@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramFolder.h"
+#include "ui/ApplyLanguage.h"
 #include "ui/DesktopHost.h"
 #include "ui/QtTranslations.h"
 #include "ui/frmAbout.h"
@@ -26,6 +27,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -159,6 +161,16 @@ bool RenderEditor(const QString& folder, const QString& language) {
         pages->setCurrentIndex(i);
         ok = Save(window, folder + "/editor-" + QString::number(i) + "-" + language + ".png") && ok;
     }
+    // The destination page once more, with an FTP server filled in.
+    for (auto* choice : window.findChildren<QRadioButton*>(QStringLiteral("Option2")))
+        if (choice->property(kControlIndexProperty).toInt() == 0)
+            choice->click();
+    const std::pair<const char*, const char*> server[] = {
+        {"txtIP", "nas.local"}, {"txtUsername", "anna"}, {"txtdestpath2", "/backups/documents"}};
+    for (const auto& [name, text] : server)
+        window.findChild<QLineEdit*>(QLatin1String(name))->setText(QLatin1String(text));
+    pages->setCurrentIndex(2);
+    ok = Save(window, folder + "/editor-ftp-" + language + ".png") && ok;
     window.reject();
     return ok;
 }
