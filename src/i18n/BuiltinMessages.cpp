@@ -228,14 +228,10 @@ static constexpr BuiltinMessage kMessages[] = {
     // The main window.
     {"strMsgNoJobsYet", "No backups yet. Press \"New\" (or Insert) to make the first one."},
     {"strMsgRunGoingOn", "A backup is running: wait until it has finished."},
-    {"strMsgComesLater", "This command comes with the next version of Tidevault."},
     {"strMsgCantOpen", "%d cannot be opened!"},
     {"strMsgJobListNotSaved", "The job list %d could not be saved!"},
     // The backup editor.
     {"strMsgPasswordsDiffer", "The two passwords differ! Type the same password in both boxes."},
-    {"strMsgRemoteBrowserLater",
-     "Browsing the folders of an FTP server comes with the next version; until then, type the "
-     "remote folder."},
     // A second start while the service runs without a display.
     {"strMsgServiceWithoutDisplay",
      "Tidevault already runs as a background service without a display, so its window cannot be "

@@ -562,17 +562,29 @@ void frmMain::RestoreSelected() {
     if (index < 0)
         return;
     const clsBackup& job = *gBackups[index];
-    PrepareTempFolder();
     // Plain copies are restored by the file manager; archives need the restore browser.
-    if (job.archived) {
-        frmBrowseRestoreList::Open(gBackups[index], this);
+    if (!job.archived) {
+        if (!job.destFTP || !job.objDestination) {
+            OpenFile(job.sDestinationDir);
+            return;
+        }
+        // The desktop's file manager speaks FTP too; the password stays with us.
+        QUrl site;
+        site.setScheme(QStringLiteral("ftp"));
+        site.setHost(Text(job.objDestination->hostname));
+        site.setPort(job.objDestination->port);
+        site.setUserName(Text(job.objDestination->username));
+        site.setPath(Text(job.sDestinationDir));
+        QDesktopServices::openUrl(site);
         return;
     }
-    if (job.destFTP) {
-        ComesLater();
+    // The staging folder is the running backup's workbench until it ends.
+    if (IsRunActive()) {
+        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
         return;
     }
-    OpenFile(job.sDestinationDir);
+    PrepareTempFolder();
+    frmBrowseRestoreList::Open(gBackups[index], this);
 }
 
 void frmMain::ToggleLog() {
@@ -599,8 +611,4 @@ void frmMain::SaveJobList() {
     if (!SaveBackups())
         host_.MessageBox(GetMsg("strMsgJobListNotSaved", "%d", gIniFile), MsgButtons::Ok,
                          MsgIcon::Critical);
-}
-
-void frmMain::ComesLater() {
-    host_.MessageBox(GetMsg("strMsgComesLater"), MsgButtons::Ok, MsgIcon::Information);
 }

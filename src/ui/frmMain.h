@@ -56,7 +56,6 @@ public:
     void OpenLogFile();
     void OpenHelp();
     void SaveJobList();
-    void ComesLater();
 
     // The close box, "HideWindowOnStart", minimizing: away to the tray icon,
     // or minimized where the desktop has no tray, so it can always be found.

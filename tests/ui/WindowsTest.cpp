@@ -161,11 +161,15 @@ TEST_F(MainWindow, CloseBoxKeepsTheProgramAndQuitDuringARunCancelsItThenSaves) {
     bool ranMeanwhile = false;
     QTimer::singleShot(0, window.get(), [&] { // at the run's first yield
         ranMeanwhile = IsRunActive();
+        home.Write("temp/Docs202612051000", "staged"); // the run's workbench stays
+        window->RestoreSelected();
+        EXPECT_EQ(home.Read("temp/Docs202612051000"), "staged");
         window->QuitProgram();
         EXPECT_FALSE(gQuitting); // nothing ends below a run still going
     });
     Click(window.get(), "cmdBackup");
     EXPECT_TRUE(ranMeanwhile);
+    EXPECT_EQ(boxes, GetMsg("strMsgRunGoingOn") + "|" + GetMsg("strMsgQuitAsk") + "|");
     EXPECT_EQ(gBackups[0]->enumStatus, kStatusAborted);
     EXPECT_TRUE(gQuitting);
     EXPECT_EQ(home.Read("backups.ini"), SerializeBackups(gBackups));
