@@ -104,7 +104,6 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     for (const auto& [button, picture] : pictures)
         button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(picture))));
     ui_->List1->hide();
-    ui_->List1->setUniformItemSizes(true);
     ui_->ListView1->installEventFilter(this);
 
     connect(ui_->cmdNew, &QPushButton::clicked, this, &frmMain::NewBackup);
@@ -120,18 +119,9 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     host_.mainWindowVisible = [this] { return isVisible() && !isMinimized(); };
     host_.onStatusText = [this](const std::string& text) { statusText_->setText(Text(text)); };
     host_.onLastLogLine = [this](const std::string& text) { lastLogLine_->setText(Text(text)); };
-    host_.onActivityLine = [this](const std::string& line) {
-        ui_->List1->addItem(Text(line));
-        while (ui_->List1->count() > kActivityLines)
-            delete ui_->List1->takeItem(0);
-        ui_->List1->scrollToBottom();
-    };
+    host_.onActivityLine = [this](const std::string& line) { AddActivityLines({line}); };
     host_.onActivityLines = [this](const std::vector<std::string>& lines) {
-        for (const std::string& line : lines)
-            ui_->List1->addItem(Text(line));
-        while (ui_->List1->count() > kActivityLines)
-            delete ui_->List1->takeItem(0);
-        ui_->List1->scrollToBottom();
+        AddActivityLines(lines);
     };
     host_.onCaptionSuffix = [this](const std::string& suffix) {
         captionSuffix_ = Text(suffix);
@@ -585,6 +575,21 @@ void frmMain::RestoreSelected() {
     }
     PrepareTempFolder();
     frmBrowseRestoreList::Open(gBackups[index], this);
+}
+
+void frmMain::AddActivityLines(const std::vector<std::string>& lines) {
+    // Each line brings its own size, so the list never measures its
+    // thousand lines again when one is added: a large run stays fast.
+    const QFontMetrics metrics(ui_->List1->font());
+    const int height = metrics.height() + 2;
+    for (const std::string& line : lines) {
+        auto* item = new QListWidgetItem(Text(line));
+        item->setSizeHint(QSize(metrics.horizontalAdvance(item->text()) + 8, height));
+        ui_->List1->addItem(item);
+    }
+    while (ui_->List1->count() > kActivityLines)
+        delete ui_->List1->takeItem(0);
+    ui_->List1->scrollToBottom();
 }
 
 void frmMain::ToggleLog() {

@@ -94,6 +94,7 @@ private:
     // Runs a job now; afterwards the status picture is cleared, a failed
     // scheduled run nobody watched is announced, and a quit asked for meanwhile ends the program.
     void RunJob(const std::string& name, bool scheduled);
+    void AddActivityLines(const std::vector<std::string>& lines);
 
     DesktopHost& host_;
     std::unique_ptr<Ui::frmMain> ui_;
