@@ -23,11 +23,12 @@ TEST_F(CliTest, VerifyNamesEachDamagedOrMissingFileWithTheVolumeAtFault) {
     const std::string a = source.File("a.txt"), b = source.File("sub/b.txt");
     const std::string c = source.File("sub/c.bin");
     const std::string split = "Compress=NOT\nSplit=100000\n";
-    const auto summary = [](int volumes, int damaged) {
-        return "Verified \"Docs\" (files: 3, volumes: " + std::to_string(volumes) + "): " +
-               (damaged == 0
-                    ? std::string("every file is intact.\n")
-                    : std::to_string(damaged) + " damaged or missing, 0 index lines unreadable.\n");
+    const auto summary = [](int volumes, int damaged, int files = 3, int lines = 0) {
+        return "Verified \"Docs\" (files: " + std::to_string(files) +
+               ", volumes: " + std::to_string(volumes) + "): " +
+               (damaged + lines == 0 ? std::string("every file is intact.\n")
+                                     : std::to_string(damaged) + " damaged or missing, " +
+                                           std::to_string(lines) + " index lines unreadable.\n");
     };
     struct Row {
         const char* what;
@@ -59,6 +60,12 @@ TEST_F(CliTest, VerifyNamesEachDamagedOrMissingFileWithTheVolumeAtFault) {
         {"missing volume", split, [&] { RemoveFile(destination.File("Docs-001.darc")); },
          "MISSING: " + c + " (session S) in Docs-001.darc: " + destination.File("Docs-001.darc") +
              " does not exist\n" + summary(3, 1)},
+        {"damaged index line", split,
+         [&] {
+             std::string index = destination.Read("Docs.fs");
+             destination.Write("Docs.fs", index.replace(index.find("RecSize="), 11, "RecSize=0"));
+         },
+         summary(3, 0, 2, 1)},
         {"wrong password", split + "Protected=1,2,3\n",
          [&] { home.Write("backups.ini", JobList("Docs", split + "Protected=3,2,1\n")); },
          "tidevault-cli: The index of job \"Docs\" cannot be read: " + destination.File("Docs.fs") +
