@@ -145,8 +145,13 @@ public:
     void Progress(const VolumeRun& run, std::int64_t volume, std::int64_t written) override {
         const double overall = std::min(100.0, 100.0 * static_cast<double>(bytesDone_ + written) /
                                                    static_cast<double>(totalBytes_ + 1));
-        UpdateProgress(GetMsg("strMsgVerifyProgress", "%d", VolumeFileName(run.Name(volume))),
-                       rec_->fname, 0, overall);
+        // Thousands of small files share a volume: its caption is made once.
+        const std::string name = VolumeFileName(run.Name(volume));
+        if (name != captionVolume_) {
+            captionVolume_ = name;
+            caption_ = GetMsg("strMsgVerifyProgress", "%d", name);
+        }
+        UpdateProgress(caption_, rec_->fname, 0, overall);
     }
 
 private:
@@ -156,6 +161,8 @@ private:
     std::string openFailure_;
     std::int64_t totalBytes_;
     std::int64_t bytesDone_ = 0;
+    std::string captionVolume_;
+    std::string caption_;
 };
 
 // A check counts as a run, as a restore does: cancel and pause reach it, and
