@@ -37,7 +37,8 @@ struct VerifyResult {
 
 // Checks the records of job `jobName` (those of `session` alone when given),
 // in volume order, calling `onDamage` for each one that does not hold as soon
-// as it is found. Refused while a backup runs; a cancel (gAbort) stops it.
+// as it is found. The index is read as for the restore browser, replacing
+// gRestoreList. Refused while a backup runs; a cancel (gAbort) stops it.
 VerifyResult VerifyBackup(const std::string& jobName, const std::optional<DateTime>& session,
                           const std::function<void(const VerifyFinding&)>& onDamage);
 
