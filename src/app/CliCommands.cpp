@@ -6,6 +6,7 @@
 #include "engine/BackupRun.h"
 #include "engine/RestoreRun.h"
 #include "engine/Startup.h"
+#include "engine/VerifyRun.h"
 #include "i18n/Catalogue.h"
 #include "jobs/JobListFile.h"
 #include "jobs/Scheduler.h"
@@ -34,6 +35,10 @@ constexpr const char* kUsage =
     "                                   restore the newest stored version of each file\n"
     "                                   (at or before the session), to the original\n"
     "                                   folders or below DIR; PATHs narrow the choice\n"
+    "  verify NAME [--session YYYYMMDDhhmmss]\n"
+    "                                   read every stored file (of one session) back\n"
+    "                                   from its volumes and check it; exit 1 if any\n"
+    "                                   is damaged or missing\n"
     "  daemon                           run the schedule until stopped\n";
 
 // Exit status of a command ended by Ctrl-C (or SIGTERM) before it was done.
@@ -304,6 +309,34 @@ int CommandRestore(const std::vector<std::string>& args, HeadlessHost& host) {
     return result.AllRestored() && selection.unmatchedPaths.empty() ? 0 : kExitFailed;
 }
 
+int CommandVerify(const std::vector<std::string>& args) {
+    if (args.empty() || args[0].rfind("--", 0) == 0)
+        return Usage("verify wants a job name first");
+    std::optional<DateTime> session;
+    if (args.size() == 3 && args[1] == "--session") {
+        session = ParseSessionArgument(args[2]);
+        if (!session)
+            return Usage("--session wants YYYYMMDDhhmmss, not \"" + args[2] + "\"");
+    } else if (args.size() != 1) {
+        return Usage("verify wants a job name and at most --session YYYYMMDDhhmmss");
+    }
+    InstanceLock lock;
+    if (!StartUp(lock))
+        return kExitFailed;
+    if (HeadlessHost::StopRequested())
+        return InterruptedClearingStaging();
+    const VerifyResult result = VerifyBackup(args[0], session, [](const VerifyFinding& finding) {
+        std::printf("%s\n", VerifyFindingText(finding).c_str());
+    });
+    if (HeadlessHost::StopRequested() || result.aborted)
+        return InterruptedClearingStaging();
+    if (!result.problem.empty())
+        return Failed(result.problem);
+    std::printf("%s\n", VerifySummaryText(args[0], result).c_str());
+    std::fflush(stdout);
+    return result.AllHold() ? 0 : kExitFailed;
+}
+
 // Waits until the start of the next second, as a one-second timer would, or
 // until a stop signal.
 void SleepToNextSecond() {
@@ -391,6 +424,8 @@ int RunCli(const std::vector<std::string>& argv) {
         status = CommandSessions(rest);
     else if (command == "restore")
         status = CommandRestore(rest, host);
+    else if (command == "verify")
+        status = CommandVerify(rest);
     else if (command == "daemon")
         status = CommandDaemon(rest, host);
     else if (command == "help" || command == "--help" || command == "-h") {

@@ -249,6 +249,16 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgRestoreAllKept",
      "Every file to restore is already at the target and was kept as it is; nothing was restored."},
     // The remote folder browser.
+    // Verifying a job's volumes.
+    {"strMsgVerifyProgress", "Verifying %d"},
+    {"strMsgVerifyDamaged", "DAMAGED: %d (session %s) in %v: %r"},
+    {"strMsgVerifyAllHold", "Verified \"%d\" (files: %n, volumes: %v): every file is intact."},
+    {"strMsgVerifySomeFail",
+     "Verified \"%d\" (files: %n, volumes: %v): %b damaged or missing, %l index lines unreadable."},
+    {"strMsgVerifyMissing", "MISSING: %d (session %s) in %v: %r"},
+    {"strMsgVerifyNoSession", "The index of job \"%d\" holds no session %s."},
+    {"strMsgVerifyWhileRunning",
+     "A backup is running and uses the staging folder: verify when it has finished."},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

@@ -43,14 +43,15 @@ TEST_F(CliTest, EachCommandSaysWhatKeepsItFromStartingAndUsageErrorsExitTwo) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"frobnicate"},
             {"list", "--at", "tomorrow"}, {"run"}, {"sessions"}, {"daemon", "now"}, {"restore"},
             {"restore", "Docs", "--session", "2024"}, {"restore", "Docs", "--to"},
-            {"restore", "Docs", "--bogus"}}) {
+            {"restore", "Docs", "--bogus"}, {"verify"}, {"verify", "Docs", "--session", "2024"}}) {
         // clang-format on
         const CliResult r = Cli(args);
         EXPECT_EQ(r.status, 2) << args.size();
         EXPECT_TRUE(Has(r.err, "usage: tidevault-cli")) << r.err;
     }
     const std::vector<std::vector<std::string>> folderCommands = {
-        {"list"}, {"run", "Docs"}, {"sessions", "Docs"}, {"restore", "Docs"}, {"daemon"}};
+        {"list"},           {"run", "Docs"}, {"sessions", "Docs"}, {"restore", "Docs"},
+        {"verify", "Docs"}, {"daemon"}};
     const std::string broken = JobList("home/ann", "");
     const std::string cannotLoad = "Could not initialize system variables! Quitting ...\n"
                                    "Backup \"home/ann\" in the job list: A backup name cannot "
@@ -104,7 +105,7 @@ TEST_F(CliTest, CtrlCEndsEveryCommandWithStatusThree) {
     home.Write("backups.ini",
                "[Backups]\nRemote\n[Remote]\nStorage=FTP\nHostname=127.0.0.1\nPort=" +
                    std::to_string(ntohs(address.sin_port)) + "\nDestination=/b\nArchived=yes\n");
-    for (const char* command : {"sessions", "restore"}) {
+    for (const char* command : {"sessions", "restore", "verify"}) {
         CliProcess cli({"--home", home.Path(), command, "Remote"});
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         cli.Signal(SIGINT);

@@ -74,6 +74,15 @@ TEST_P(FtpJob, ProtectedFullBackupIsEncryptedOnTheServerAndRestores) {
     CliResult restore = Cli({"restore", "Remote", "--to", restored.Path()});
     ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(Restored("a.txt"), "alpha");
+    // verify downloads and decrypts each volume into staging, and clears it after.
+    const CliResult whole = Cli({"verify", "Remote"});
+    EXPECT_TRUE(Has(whole.out, "(files: 4, volumes: 1): every file is intact.")) << whole.out;
+    ASSERT_TRUE(RemoveFile(served.File("backup/Remote.darc")));
+    const CliResult gone = Cli({"verify", "Remote"});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_TRUE(Has(gone.out, "MISSING: " + source.File("docs/a.txt") + " (session ")) << gone.out;
+    EXPECT_TRUE(Has(gone.out, "in Remote.darc: /backup/Remote.darc does not exist\n")) << gone.out;
+    EXPECT_TRUE(ListFileNames(home.File("temp")).empty());
 }
 
 // Neither a server that is gone nor an index it will not hand over loses
