@@ -253,6 +253,9 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgRestoreAllKept",
      "Every file to restore is already at the target and was kept as it is; nothing was restored."},
     // The remote folder browser.
+    // Symbolic links.
+    {"strMsgLinkTextUnusable", "its link target is empty, too long or holds a zero byte"},
+    {"strMsgLinkBehindLink", "its folder lies behind the link %d that this restore made"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {
