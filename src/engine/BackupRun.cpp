@@ -198,11 +198,11 @@ private:
         // Damaged lines stay in the index (the new session is appended to
         // it); their files are simply stored again, which the user should know.
         if (report.damagedLines > 0)
-            WriteLog(
-                GetMsg("strMsgIndexLinesDamaged", {{"%d", job_.sName},
-                                                   {"%n", std::to_string(report.damagedLines)},
-                                                   {"%l", std::to_string(report.firstDamagedLine)},
-                                                   {"%r", report.firstDamage}}));
+            WriteLog(GetMsg("strMsgIndexLinesDamaged",
+                            {{"%d", job_.sName},
+                             {"%n", std::to_string(report.damagedLines)},
+                             {"%l", std::to_string(report.firstDamagedLine)},
+                             {"%r", report.firstDamage}}));
         DropUnchangedFiles(list_, previous_);
         return Step::Next;
     }

@@ -1,4 +1,5 @@
 #include "archive/ArchiveTestSupport.h"
+#include "engine/Encryption.h"
 
 #include <fstream>
 #include <regex>
@@ -347,6 +348,15 @@ TEST_F(RestoreRun, LinksComeBackAsLinksFromPlainCopiesAndEveryArchiveKind) {
         for (const auto& [link, text] : kLinks)
             ExpectLink(root + source.File(link), text);
     }
+    // Encrypted, a link can only travel as a small file of its target text.
+    auto safe = AddJob("SafeCopy", false, 0, {"docs/"});
+    safe->archived = false;
+    safe->Protected = true;
+    safe->password = "pw";
+    safe->sDestinationDir = chosen.File("safe");
+    RunBackup("SafeCopy");
+    const std::string sealed = chosen.File("safe") + source.File("docs/to-folder");
+    EXPECT_TRUE(DecryptFile(sealed, "pw") && ReadTestFile(sealed) == "sub");
     // Links already at the target are replaced, folder links included.
     EXPECT_EQ(LoadAndRestore("Zipped", {chosen.File("Plain")}).restored, 8);
     ExpectLink(chosen.File("Plain") + source.File("docs/to-folder"), "sub");
