@@ -235,8 +235,12 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
 }
 
 int clsArchive::OpenEntry(const clsDskFile& file, Entry& entry) {
+    // A link's content is its target text as listed; nothing is opened.
+    const bool link = IsLinkAttribute(file.dAttrib);
     entry.source.gzipMode = false;
-    if (entry.source.fOpen(entry.fullPath, clsFile::kRead) != 1) {
+    if (link) {
+        entry.readAhead = file.linkTarget;
+    } else if (entry.source.fOpen(entry.fullPath, clsFile::kRead) != 1) {
         lastErrno_ = entry.source.LastErrno();
         return kAddCannotOpen;
     }
@@ -264,7 +268,7 @@ int clsArchive::OpenEntry(const clsDskFile& file, Entry& entry) {
     rec.dStartOffset = currOffset;
     rec.AddDate = ClockNow();
     rec.sArchiveStart = sArcfName;
-    rec.dSize = entry.source.filesize();
+    rec.dSize = link ? static_cast<std::int64_t>(file.linkTarget.size()) : entry.source.filesize();
     RecSize = BlockSizeFor(rec.dSize);
     FilePercent = 0;
     entry.localPos = currOffset;

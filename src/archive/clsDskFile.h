@@ -13,6 +13,7 @@ public:
     std::string path; // folder text ending in "/"; full name = path + filename
     std::int64_t dSize = 0;
     std::uint32_t dAttrib = 0;
+    std::string linkTarget; // a symbolic link's target text (IsLinkAttribute(dAttrib))
     DateTime dDate;
     bool backupSuccess = false;
 

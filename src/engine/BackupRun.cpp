@@ -330,6 +330,19 @@ void RuntimeErrorExit(const std::string& name, std::optional<clsBackup>& job,
     }
 }
 
+// A link keeps the time it was made, and tools that copy links keep it too:
+// only its target text tells whether it now leads elsewhere. A file that
+// became a link, or a link that became a file, has changed.
+bool SameKindAndLinkText(const clsDskFile& file, const clsRestoreFileData& record) {
+    const bool link = IsLinkAttribute(file.dAttrib);
+    if (link != IsLinkAttribute(record.Attrib))
+        return false;
+    std::string stored;
+    return !link || (record.size == static_cast<std::int64_t>(file.linkTarget.size()) &&
+                     ParseChecksumText(record.crc, stored) &&
+                     stored == XorBlockChecksum(file.linkTarget, std::string(4, '\0')));
+}
+
 } // namespace
 
 void DropUnchangedFiles(FileList& list, const std::vector<clsRestoreFileData>& records) {
@@ -345,7 +358,8 @@ void DropUnchangedFiles(FileList& list, const std::vector<clsRestoreFileData>& r
         if (it == byName.end())
             continue;
         for (const std::size_t i : it->second) {
-            if (!drop[i] && list[i].tLastWriteTimeGet() == record.tLastWriteTimeGet()) {
+            if (!drop[i] && list[i].tLastWriteTimeGet() == record.tLastWriteTimeGet() &&
+                SameKindAndLinkText(list[i], record)) {
                 drop[i] = true;
                 break;
             }

@@ -14,5 +14,6 @@
 void RunBackup(const std::string& name);
 
 // Incremental selection: removes every listed file whose full name and
-// last-write time match a record of the previous index.
+// last-write time match a record of the previous index, a symbolic link only
+// when that record is a link of the same target text.
 void DropUnchangedFiles(FileList& list, const std::vector<clsRestoreFileData>& records);

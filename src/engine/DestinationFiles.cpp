@@ -6,9 +6,11 @@
 #include "i18n/Catalogue.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSystem.h"
+#include "platform/FileTimes.h"
 #include "platform/TextConvert.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -40,20 +42,30 @@ bool MoveStagedFile(const std::string& source, const std::string& target) {
 
 // A protected plain copy is encrypted on a staging copy: the user's own file
 // is never touched. The copy keeps the file's name (an upload is stored
-// under it) in a folder of its own.
-std::string StageForEncryption(const clsDskFile& file, int& error) {
+// under it) in a folder of its own. Neither an encrypted file nor an FTP
+// server can hold a symbolic link: a link goes as a small file holding its
+// target text, as a reader that knows no links restores it.
+std::string StageCopy(const clsDskFile& file, int& error) {
     std::string folder = JoinPath(TempFolder(), ".enc-XXXXXX");
     if (::mkdtemp(folder.data()) == nullptr) {
         error = errno;
         return std::string();
     }
     const std::string staged = JoinPath(folder, file.filename);
-    error = CopyFileReplacing(file.FullName(), staged);
+    if (!IsLinkAttribute(file.dAttrib))
+        error = CopyFileReplacing(file.FullName(), staged);
+    else if (!WriteFileAtomically(staged, file.linkTarget, 0644))
+        error = errno != 0 ? errno : EIO;
     if (error != 0) {
         ::rmdir(folder.c_str());
         return std::string();
     }
     return staged;
+}
+
+std::array<struct timespec, 2> OwnTimes(const clsDskFile& file) {
+    return {UnixFromFileTime(file.tLastAccessTimeGet()),
+            UnixFromFileTime(file.tLastWriteTimeGet())};
 }
 
 void RemoveStagedCopy(const std::string& staged) {
@@ -188,22 +200,25 @@ DestinationFiles::Fetched DestinationFiles::Decrypted(const std::string& staged,
 
 DestinationFiles::Stored DestinationFiles::Store(const clsDskFile& file) {
     std::string from = file.FullName();
-    std::string encryptionCopy;
+    std::string stagedCopy;
     Stored result;
     bool ready = true;
-    if (job_.Protected) {
+    const bool link = IsLinkAttribute(file.dAttrib);
+    // A link delivered to a local folder is made as a link (StoreLocal); an
+    // FTP server is sent a file.
+    if (job_.Protected || (link && job_.destFTP)) {
         // Volumes and the index may be encrypted where they lie in staging;
         // a plain copy's source is the user's own file.
-        if (!InStaging(from)) {
-            encryptionCopy = StageForEncryption(file, result.error);
-            from = encryptionCopy;
+        if (link || !InStaging(from)) {
+            stagedCopy = StageCopy(file, result.error);
+            from = stagedCopy;
         }
-        ready = !from.empty() && EncryptFile(from, job_.password);
+        ready = !from.empty() && (!job_.Protected || EncryptFile(from, job_.password));
     }
     if (ready)
         result = job_.destFTP ? StoreRemote(file, from) : StoreLocal(file, from);
-    if (!encryptionCopy.empty())
-        RemoveStagedCopy(encryptionCopy);
+    if (!stagedCopy.empty())
+        RemoveStagedCopy(stagedCopy);
     if (!result.done)
         WriteLog(GetMsg("strMsgFileCopyFail", {{"%s", file.FullName()},
                                                {"%d", job_.destFTP ? job_.sDestinationDir
@@ -231,6 +246,8 @@ DestinationFiles::Stored DestinationFiles::StoreLocal(const clsDskFile& file,
     Stored result;
     if (!CreateFolderPath(folder))
         result.error = errno != 0 ? errno : EIO;
+    else if (IsLinkAttribute(file.dAttrib) && from == file.FullName())
+        result.error = PlaceLinkReplacing(file.linkTarget, target, OwnTimes(file).data());
     else if (!MoveStagedFile(from, target))
         result.error = CopyFileReplacing(from, target);
     if (result.error != 0)

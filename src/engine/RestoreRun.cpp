@@ -7,6 +7,7 @@
 #include "core/host.h"
 #include "engine/Delivery.h"
 #include "engine/DestinationFiles.h"
+#include "engine/RestoreLinks.h"
 #include "i18n/Catalogue.h"
 #include "platform/FileCopy.h"
 #include "platform/FileSystem.h"
@@ -220,7 +221,7 @@ struct Plan {
     bool superseded = false;
 };
 
-enum class Copied { Ok, Failed, Aborted };
+enum class Copied { Ok, Failed, Aborted, LinkWaits };
 
 class Restorer : public EntrySink {
 public:
@@ -261,6 +262,8 @@ public:
             bytesDone_ += plan.rec->size;
         }
         volumes_.CloseAll();
+        if (!result_.aborted)
+            MakeLinks();
         CloseProgress();
         if (result_.aborted)
             WriteLog(GetMsg("strMsgRestoreAborted"));
@@ -287,6 +290,11 @@ public:
     }
 
     bool Write(std::string_view data, std::int64_t position) override {
+        if (linkText_ != nullptr) {
+            // Sized to the record beforehand; the reader writes no further.
+            linkText_->replace(static_cast<std::size_t>(position), data.size(), data);
+            return true;
+        }
         // Zeros are left as a hole: the file reads the same and a sparse
         // original stays sparse.
         if (IsAllZero(data) || file_->WriteAt(data, position))
@@ -372,31 +380,64 @@ private:
             ShowAndLog(cantOpen + " (" + folder + ": " + ErrnoText(err) + ")");
             return Copied::Failed;
         }
+        if (IsLinkAttribute(rec.Attrib))
+            return ReadLink(plan);
         ReplacingFile file;
         if (!file.Create(plan.target)) {
             ShowAndLog(cantOpen + " (" + ErrnoText(file.LastErrno()) + ")");
             return Copied::Failed;
         }
         file_ = &file;
-        std::string why;
-        const EntryRead read = ReadEntry(rec, *this, why);
+        const Copied read = ReadBack(rec);
         file_ = nullptr;
-        if (read == EntryRead::Stopped)
-            return Copied::Aborted;
-        if (read == EntryRead::Failed)
-            ShowAndLog(FailText(rec.fname, why));
-        if (read != EntryRead::Ok)
-            return Copied::Failed;
-        const FileTimeHalves& access = rec.tLastAccessTimeGet().Value() != 0
-                                           ? rec.tLastAccessTimeGet()
-                                           : rec.tLastWriteTimeGet();
-        const struct timespec times[2] = {UnixFromFileTime(access),
-                                          UnixFromFileTime(rec.tLastWriteTimeGet())};
-        if (!file.Finish(rec.size, ModeFor(rec.Attrib), times) || !file.Commit()) {
+        if (read != Copied::Ok)
+            return read;
+        if (!file.Finish(rec.size, ModeFor(rec.Attrib), RestoredTimes(rec).data()) ||
+            !file.Commit()) {
             ShowAndLog(cantOpen + " (" + ErrnoText(file.LastErrno()) + ")");
             return Copied::Failed;
         }
         return Copied::Ok;
+    }
+
+    // A link's target text is read and checked like a file's bytes, and the
+    // link waits until every file is in place.
+    Copied ReadLink(const Plan& plan) {
+        const clsRestoreFileData& rec = *plan.rec;
+        const auto unusable = [&] {
+            ShowAndLog(FailText(rec.fname, GetMsg("strMsgLinkTextUnusable")));
+            return Copied::Failed;
+        };
+        if (!RestoreLinks::UsableSize(rec.size))
+            return unusable();
+        std::string text(static_cast<std::size_t>(rec.size), '\0');
+        linkText_ = &text;
+        const Copied read = ReadBack(rec);
+        linkText_ = nullptr;
+        if (read != Copied::Ok)
+            return read;
+        if (!RestoreLinks::UsableText(text))
+            return unusable();
+        links_.Add({rec.fname, plan.target, std::move(text), RestoredTimes(rec)});
+        return Copied::LinkWaits;
+    }
+
+    // The record's bytes through Write, checked against its checksum.
+    Copied ReadBack(const clsRestoreFileData& rec) {
+        std::string why;
+        const EntryRead read = ReadEntry(rec, *this, why);
+        if (read == EntryRead::Failed)
+            ShowAndLog(FailText(rec.fname, why));
+        return read == EntryRead::Ok        ? Copied::Ok
+               : read == EntryRead::Stopped ? Copied::Aborted
+                                            : Copied::Failed;
+    }
+
+    void MakeLinks() {
+        std::vector<std::string> failures;
+        result_.restored += links_.MakeAll(failures);
+        for (const std::string& text : failures)
+            ShowAndLog(text);
     }
 
     // Creates what is missing of a folder path. Levels seen before are not
@@ -434,6 +475,8 @@ private:
     VolumeSet volumes_;
     const Plan* current_ = nullptr;
     ReplacingFile* file_ = nullptr;
+    std::string* linkText_ = nullptr; // where a link's target text goes while it is read
+    RestoreLinks links_;
     std::unordered_set<std::string> madeFolders_;
     std::int64_t totalBytes_ = 0;
     std::int64_t bytesDone_ = 0;

@@ -5,6 +5,7 @@
 #include "core/Registry.h"
 #include "core/host.h"
 #include "i18n/Catalogue.h"
+#include "platform/FileCopy.h"
 #include "platform/FileTimes.h"
 #include "platform/IniFile.h"
 #include "platform/TextConvert.h"
@@ -43,8 +44,9 @@ enum class EntryKind { File, Folder };
 struct FolderEntry {
     std::string name;
     EntryKind kind = EntryKind::File;
-    struct stat st {}; // of the file, or of a link's target
+    struct stat st {}; // of the file or of the link itself
     FileTimesOf times;
+    std::string linkTarget;
 };
 
 // One folder being walked: what is left of its entries.
@@ -72,8 +74,8 @@ std::string FolderOfPattern(const std::string& pattern) {
 }
 
 // Decides what an entry is without opening it: opening a FIFO would block.
-// Only regular files and real folders take part; a link counts when it
-// leads to a regular file and is never followed into a folder.
+// Regular files, real folders and symbolic links take part; a link is taken
+// as itself (its target text), whatever it leads to, and never followed.
 bool ClassifyEntry(int folderFd, const dirent& entry, FolderEntry& out) {
     if (entry.d_type == DT_DIR) {
         out.kind = EntryKind::Folder;
@@ -85,9 +87,14 @@ bool ClassifyEntry(int folderFd, const dirent& entry, FolderEntry& out) {
         out.kind = EntryKind::Folder;
         return true;
     }
-    if (S_ISLNK(out.st.st_mode) && !StatAt(folderFd, entry.d_name, true, out.st, out.times))
-        return false; // broken link
     out.kind = EntryKind::File;
+    if (S_ISLNK(out.st.st_mode)) {
+        if (!ReadLinkText(folderFd, entry.d_name, out.linkTarget))
+            return false;
+        // The stored content is the text read, whatever the link says now.
+        out.st.st_size = static_cast<off_t>(out.linkTarget.size());
+        return true;
+    }
     return S_ISREG(out.st.st_mode);
 }
 
@@ -126,6 +133,7 @@ clsDskFile RecordOf(const std::string& folder, const FolderEntry& entry) {
     record.path = folder;
     record.dSize = static_cast<std::int64_t>(entry.st.st_size);
     record.dAttrib = AttributeWord(entry.st, entry.name);
+    record.linkTarget = entry.linkTarget;
     const FileTimesOf& times = entry.times;
     record.tCreationTimeSet(times.creation.high, times.creation.low);
     record.tLastAccessTimeSet(times.lastAccess.high, times.lastAccess.low);

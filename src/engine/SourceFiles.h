@@ -5,12 +5,13 @@
 #include "archive/clsDskFile.h"
 #include "jobs/clsBackupFile.h"
 
-// Appends one record per regular file below the folder of `pattern`
-// (folder + "/*.*"), at any depth. A link to a regular file is listed under
-// the link's name with its target's size and times; links to folders are not
-// followed, and FIFOs, sockets, devices and broken links are passed over
-// without being opened. A folder that cannot be read adds nothing. Polls
-// gAbort, gQuitting and gPaused after every entry.
+// Appends one record per regular file and symbolic link below the folder of
+// `pattern` (folder + "/*.*"), at any depth. A link (to a file, to a folder,
+// or dangling) is listed as itself: its own mode, times and target text, the
+// size being the text's length; it is never followed, so no folder is entered
+// twice. The folder of the pattern is followed when it is a link: the user
+// chose it. FIFOs, sockets and devices are passed over without being opened. A folder that cannot
+// be read adds nothing. Polls gAbort, gQuitting and gPaused after every entry.
 void SearchFiles(const std::string& pattern, FileList& list);
 
 // The record of a single-file source: the name as on disk (empty when the

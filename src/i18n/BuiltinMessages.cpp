@@ -259,6 +259,9 @@ static constexpr BuiltinMessage kMessages[] = {
     {"strMsgVerifyNoSession", "The index of job \"%d\" holds no session %s."},
     {"strMsgVerifyWhileRunning",
      "A backup is running and uses the staging folder: verify when it has finished."},
+    // Symbolic links.
+    {"strMsgLinkTextUnusable", "its link target is empty, too long or holds a zero byte"},
+    {"strMsgLinkBehindLink", "its folder lies behind the link %d that this restore made"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

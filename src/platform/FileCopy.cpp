@@ -4,6 +4,7 @@
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,4 +137,36 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
     if (failure != 0)
         ::unlink(tmpPath.c_str());
     return failure;
+}
+
+bool ReadLinkText(int folderFd, const char* name, std::string& text) {
+    // A target longer than PATH_MAX cannot be made again anyway.
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlinkat(folderFd, name, buffer, sizeof buffer);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer)
+        return false;
+    text.assign(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+int PlaceLinkReplacing(const std::string& text, const std::string& target,
+                       const struct timespec times[2]) {
+    const std::string folder = ParentFolder(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string tmp = JoinPath(folder, ".tvlink-" + std::to_string(::getpid()) + "-" +
+                                                     std::to_string(attempt));
+        if (::symlink(text.c_str(), tmp.c_str()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        int failure = 0;
+        if (::utimensat(AT_FDCWD, tmp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::rename(tmp.c_str(), target.c_str()) != 0)
+            failure = errno;
+        if (failure != 0)
+            ::unlink(tmp.c_str());
+        return failure;
+    }
+    return EEXIST;
 }

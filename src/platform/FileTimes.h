@@ -47,6 +47,11 @@ inline constexpr std::uint32_t kAttrHidden = 2;
 inline constexpr std::uint32_t kAttrDirectory = 16;
 inline constexpr std::uint32_t kAttrArchive = 32;
 std::uint32_t AttributeWord(const struct stat& st, const std::string& name);
+// Whether an attribute word's high half says "symbolic link": such a record's
+// content is the link's target text.
+inline bool IsLinkAttribute(std::int64_t word) {
+    return ((static_cast<std::uint64_t>(word) >> 16) & S_IFMT) == S_IFLNK;
+}
 
 // Creation, last-access and last-write time of a file, as stat and statx
 // report them (creation = birth time where the file system keeps one, else

@@ -1,6 +1,8 @@
 #include "archive/ArchiveTestSupport.h"
+#include "engine/Encryption.h"
 
 #include <fstream>
+#include <regex>
 #include <sys/resource.h>
 
 using namespace archive_test;
@@ -300,6 +302,122 @@ TEST_F(RestoreRun, AFileBeyondFourGigabytesIsStoredAndRestoredWithBoundedMemory)
     EXPECT_TRUE(PreadAt(restored, 0, head.size()) == head);
     EXPECT_EQ(PreadAt(restored, 3000000000LL, 4096), std::string(4096, '\0'));
     EXPECT_TRUE(PreadAt(restored, size - 1000, 2000) == tail);
+}
+
+// Each link keeps its own write time; the regular files are kFiles.
+const std::pair<const char*, const char*> kLinks[] = {{"docs/to-file", "a.txt"},
+                                                      {"docs/to-folder", "sub"},
+                                                      {"docs/sub/up", ".."},
+                                                      {"docs/dangling", "/nowhere/at all"}};
+constexpr std::int64_t kLinkWord = 0120777LL << 16;
+
+void PutLink(const std::string& path, const std::string& text) {
+    ::unlink(path.c_str());
+    ASSERT_EQ(::symlink(text.c_str(), path.c_str()), 0) << path;
+    const struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+void ExpectLink(const std::string& path, const std::string& text) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << path;
+    EXPECT_EQ(std::filesystem::read_symlink(path).string(), text);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000) << path;
+}
+
+TEST_F(RestoreRun, LinksComeBackAsLinksFromPlainCopiesAndEveryArchiveKind) {
+    for (const auto& [name, text] : kLinks)
+        PutLink(source.File(name), text);
+    for (const auto& [name, archived, zipped, protect] : {std::tuple{"Copy", false, false, false},
+                                                          {"Plain", true, false, false},
+                                                          {"Zipped", true, true, false},
+                                                          {"Safe", true, true, true}}) {
+        SCOPED_TRACE(name);
+        auto job = AddJob(name, zipped, 0, {"docs/"});
+        job->archived = archived;
+        job->Protected = protect;
+        job->password = "pw";
+        RunBackup(name);
+        EXPECT_EQ(job->enumStatus, kStatusFinished);
+        std::string root = destination.Path(); // a plain copy mirrors the source tree
+        if (archived) {
+            root = chosen.File(name);
+            EXPECT_EQ(LoadAndRestore(name, {root}).restored, 8);
+        }
+        ExpectRestored(root);
+        for (const auto& [link, text] : kLinks)
+            ExpectLink(root + source.File(link), text);
+    }
+    // Encrypted, a link can only travel as a small file of its target text.
+    auto safe = AddJob("SafeCopy", false, 0, {"docs/"});
+    safe->archived = false;
+    safe->Protected = true;
+    safe->password = "pw";
+    safe->sDestinationDir = chosen.File("safe");
+    RunBackup("SafeCopy");
+    const std::string sealed = chosen.File("safe") + source.File("docs/to-folder");
+    EXPECT_TRUE(DecryptFile(sealed, "pw") && ReadTestFile(sealed) == "sub");
+    // Links already at the target are replaced, folder links included.
+    EXPECT_EQ(LoadAndRestore("Zipped", {chosen.File("Plain")}).restored, 8);
+    ExpectLink(chosen.File("Plain") + source.File("docs/to-folder"), "sub");
+    // A reader that ignores the high half restores a small file of the target text.
+    const std::string index = destination.Read("Plain.fs");
+    destination.Write(
+        "Plain.fs",
+        std::regex_replace(index, std::regex("Attrib=" + std::to_string(kLinkWord)), "Attrib=0"));
+    EXPECT_EQ(LoadAndRestore("Plain", {chosen.File("old")}).restored, 8);
+    EXPECT_EQ(ReadTestFile(chosen.File("old") + source.File("docs/dangling")), "/nowhere/at all");
+}
+
+// A link's time says nothing when it was copied with its time kept.
+TEST_F(RestoreRun, AnIncrementalRunStoresALinkWhoseTargetTextChanged) {
+    PutLink(source.File("docs/to-file"), "a.txt");
+    AddJob("Inc", false, 0, {"docs/"})->bIncremental = true;
+    RunBackup("Inc");
+    PutLink(source.File("docs/to-file"), "t.txt");
+    SetClockOverride(At(11, 0));
+    RunBackup("Inc");
+    const std::vector<clsRestoreFileData> index = DestinationIndex("Inc");
+    ASSERT_EQ(index.size(), 6u);
+    EXPECT_EQ(index[5].fname + " " + std::to_string(index[5].size),
+              source.File("docs/to-file") + " 5");
+}
+
+// A hostile index: a link to a folder outside the target, then a file behind
+// it, and a link behind a link that replaced one the user had.
+TEST_F(RestoreRun, LinksFromAHostileArchiveLeadNothingOutsideTheTarget) {
+    const std::string outside = home.File("outside"), target = chosen.File("R");
+    ASSERT_TRUE(CreateFolderPath(outside) && CreateFolderPath(target + "/mine") &&
+                CreateFolderPath(target + "/data/b"));
+    ASSERT_EQ(::symlink((target + "/mine").c_str(), (target + "/data/b/l1").c_str()), 0);
+    const struct {
+        std::string fname, data;
+        std::int64_t attrib;
+    } records[] = {{"/data/a/link", outside, kLinkWord},
+                   {"/data/a/link/passwd", "owned", 32},
+                   {"/data/b/l1", outside, kLinkWord},
+                   {"/data/b/l1/l2", "x", kLinkWord},
+                   {"/data/zero", std::string("a\0b", 3), kLinkWord}};
+    std::string volume, index;
+    for (const auto& r : records) {
+        const auto at = static_cast<std::int64_t>(volume.size());
+        const HandEntry e = MakeEntry(r.fname, r.data, r.attrib, "Evil", at, "Evil", at + 1024);
+        volume += e.blocks + e.trailer;
+        index += e.line;
+    }
+    destination.Write("Evil.darc", volume);
+    destination.Write("Evil.fs", index);
+    AddJob("Evil", false, 0, {});
+    EXPECT_EQ(LoadAndRestore("Evil", {target}).restored, 2);
+    EXPECT_TRUE(std::filesystem::is_empty(outside) && std::filesystem::is_empty(target + "/mine"));
+    EXPECT_EQ(ReadTestFile(target + "/data/a/link/passwd"), "owned");
+    EXPECT_EQ(std::filesystem::read_symlink(target + "/data/b/l1"), outside);
+    EXPECT_TRUE(
+        BoxSays("Cannot open " + target + "/data/a/link file to restore! (Is a directory)"));
+    EXPECT_TRUE(BoxSays("FAIL: Restore of /data/b/l1/l2 failed! (its folder lies behind the link " +
+                        target + "/data/b/l1 that this restore made)"));
+    EXPECT_TRUE(BoxSays("FAIL: Restore of /data/zero failed! (its link target is empty, too long "
+                        "or holds a zero byte)"));
 }
 
 TEST(RestoreSelection, NewestVersionAtOrBeforeASessionNarrowedByPathsKeptBelowTheTarget) {

@@ -46,8 +46,9 @@ protected:
 
 } // namespace
 
-// Fifos, sockets, devices and broken links are passed over without blocking.
-TEST_F(SourceSearch, NestedTreeWithEmptyFoldersYieldsOnlyTheRegularFiles) {
+// Fifos, sockets and devices are passed over without blocking; links to
+// them, and dangling ones, are listed as the links they are.
+TEST_F(SourceSearch, NestedTreeWithEmptyFoldersYieldsTheRegularFilesAndLinks) {
     std::string deep = root + "/z";
     for (const char* folder : {"/empty", "/sub", "/sub/deeper", "/sub/deeper/emptier", "/z"})
         MakeFolder(root + folder);
@@ -71,18 +72,20 @@ TEST_F(SourceSearch, NestedTreeWithEmptyFoldersYieldsOnlyTheRegularFiles) {
     const FileList list = Search(root + "/*.*");
 
     // Depth first, each level in the byte order of its names.
-    EXPECT_EQ(FullNames(list),
-              (std::vector<std::string>{root + "/.profile", root + "/a.txt", root + "/sub/b.bin",
-                                        root + "/sub/deeper/c.dat", deep + "/bottom.txt"}));
-    EXPECT_EQ(list[3].path + " " + list[3].filename + " " + std::to_string(list[3].dSize) + " " +
+    EXPECT_EQ(FullNames(list), (std::vector<std::string>{
+                                   root + "/.profile", root + "/a.txt", root + "/dangling",
+                                   root + "/device-link", root + "/pipe-link", root + "/sub/b.bin",
+                                   root + "/sub/deeper/c.dat", deep + "/bottom.txt"}));
+    EXPECT_EQ(list[6].path + " " + list[6].filename + " " + std::to_string(list[6].dSize) + " " +
                   std::to_string(list[1].dSize),
               root + "/sub/deeper/ c.dat 1000 5");
     EXPECT_TRUE(host.ShowedProgress("update:Searching for files ...|c.dat < " + root +
                                     "/sub/deeper/|0.000000|0.000000"));
 }
 
-// Links to files count under their own name; links to folders are not followed.
-TEST_F(SourceSearch, RecordsCarryAttributeWordAndFileTimesAlsoThroughLinks) {
+// A link inside a source is listed as itself, whatever it leads to, and a
+// link to a folder is never entered; a source that is itself a link is followed.
+TEST_F(SourceSearch, RecordsCarryAttributeWordAndFileTimesLinksTheirOwn) {
     const std::string plain = root + "/plain.txt";
     const std::string readOnly = root + "/locked.txt";
     const std::string target = home.File("outside/data.bin");
@@ -93,19 +96,23 @@ TEST_F(SourceSearch, RecordsCarryAttributeWordAndFileTimesAlsoThroughLinks) {
     ASSERT_EQ(::chmod(plain.c_str(), 0640), 0);
     ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
     SetTimes(plain, {1000000000, 5}, {1234567890, 123456789});
-    SetTimes(target, {1500000000, 0}, {1600000000, 700});
-    Link(target, root + "/link.bin");
-    Link("link.bin", root + "/link-to-link.bin");
     MakeFolder(root + "/sub");
-    Link("..", root + "/sub/up");
-    Link(root, root + "/sub/self");
-    Link(home.File("outside"), root + "/outside");
+    const std::map<std::string, std::string> links = {{"/link.bin", target},
+                                                      {"/link-to-link.bin", "link.bin"},
+                                                      {"/sub/up", ".."},
+                                                      {"/sub/self", root},
+                                                      {"/outside", home.File("outside")}};
+    for (const auto& [name, text] : links)
+        Link(text, root + name);
+    const timespec linkTimes[2] = {{1500000000, 0}, {1600000000, 700}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (root + "/link.bin").c_str(), linkTimes, AT_SYMLINK_NOFOLLOW),
+              0);
     WriteTestFile(root + "/huge", ""); // sizes beyond 32 bits are exact
     ASSERT_EQ(::truncate((root + "/huge").c_str(), (std::int64_t{5} << 30) + 123), 0);
 
     const auto files = SearchRoot();
 
-    ASSERT_EQ(files.size(), 6u); // a loop of links ends, and nothing outside is listed
+    ASSERT_EQ(files.size(), 9u); // a loop of links ends, and nothing outside is listed
     // Regular file 0640: mode 0100640 in the high half, archive bit only below.
     EXPECT_EQ(files.at(plain).dAttrib, (0100640u << 16) | 32u);
     EXPECT_EQ(files.at(readOnly).dAttrib, (0100444u << 16) | 32u | 1u);
@@ -115,13 +122,24 @@ TEST_F(SourceSearch, RecordsCarryAttributeWordAndFileTimesAlsoThroughLinks) {
     EXPECT_EQ(files.at(plain).tLastWriteTimeGet().Value(), 128790414901234567ull);
     EXPECT_EQ(files.at(plain).tLastAccessTimeGet(), FileTimeFromUnix(1000000000, 5));
     EXPECT_NE(files.at(plain).tCreationTimeGet().Value(), 0u);
-    const clsDskFile& link = files.at(root + "/link.bin");
-    EXPECT_EQ(link.filename, "link.bin");
-    EXPECT_EQ(link.dSize, 77);
-    EXPECT_EQ(link.tLastWriteTimeGet(), FileTimeFromUnix(1600000000, 700));
-    EXPECT_EQ(link.dAttrib & kAttrArchive, kAttrArchive);
-    EXPECT_EQ(files.at(root + "/link-to-link.bin").dSize, 77);
+    EXPECT_EQ(files.at(plain).linkTarget, "");
+    for (const auto& [name, text] : links) {
+        const clsDskFile& link = files.at(root + name);
+        EXPECT_EQ(link.linkTarget + " " + std::to_string(link.dSize),
+                  text + " " + std::to_string(text.size()));
+        EXPECT_EQ(link.dAttrib, 0120777u << 16) << name; // no archive bit: no regular file
+    }
+    EXPECT_EQ(files.at(root + "/link.bin").tLastWriteTimeGet(), FileTimeFromUnix(1600000000, 700));
     EXPECT_EQ(files.at(root + "/huge").dSize, 5368709243);
+    // The user chose a link as the source: what it leads to is listed below its name.
+    const FileList chosen = Search(root + "/outside/*.*");
+    ASSERT_EQ(chosen.size(), 1u);
+    EXPECT_EQ(chosen[0].FullName() + " " + std::to_string(chosen[0].dSize),
+              root + "/outside/data.bin 77");
+    const clsDskFile single = SingleFileRecord({.sPath = root + "/link.bin"});
+    EXPECT_EQ(single.filename + " " + std::to_string(single.dAttrib >> 16) + " " +
+                  single.linkTarget,
+              "link.bin " + std::to_string(0100644) + " ");
 }
 
 // Root reads every folder whatever its mode, so the search looks with the
