@@ -307,7 +307,9 @@ bool GzipVolumeWriter::RollBack(const Mark& mark) {
 
 std::int64_t GzipVolumeWriter::Estimate(std::int64_t more) const {
     const auto pending = underwayBytes_ + static_cast<std::int64_t>(open_->data.size()) + more;
-    return fileEnd_ + DeflateBound(pending) + 16 * static_cast<std::int64_t>(underway_.size()) +
+    // Chunks under way, the one being filled and one the bytes may open.
+    const auto chunks = static_cast<std::int64_t>(underway_.size()) + 2;
+    return fileEnd_ + DeflateBound(pending) + 32 * chunks +
            static_cast<std::int64_t>(sizeof kLastBlock) + 8;
 }
 
