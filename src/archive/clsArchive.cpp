@@ -167,11 +167,14 @@ bool clsArchive::KeepVolumeOpen() const {
 bool clsArchive::CloseArchive() {
     bool ok = true;
     if (IsOpened && gz_.IsOpen()) {
-        if (!gz_.Finish())
+        // The last volume's end, then the lines that waited for it.
+        if (!gz_.Finish()) {
+            ok = false;
             lastErrno_ = gz_.LastErrno();
-        else if (!ReleaseIndexLines(true))
+        } else if (!ReleaseIndexLines(true)) {
+            ok = false;
             lastErrno_ = indexFile_.LastErrno();
-        ok = lastErrno_ == 0;
+        }
         stagingFailed_ = !ok;
     }
     gz_.Abandon();
@@ -426,7 +429,7 @@ int clsArchive::WriteTrailer(Entry& entry) {
         entry.volume.filesize(std::max(entry.volumeEnd, rec.dEndOffset));
         return kAddStored;
     }
-    // Closing ends the gzip member; only then are its bytes surely on disk.
+    // Closing tells whether the last bytes reached the file.
     if (!entry.volume.fClose())
         return Fail(entry, kAddFailed, VolumeErrno(), VolumePath());
     return kAddStored;
@@ -499,8 +502,9 @@ int clsArchive::Fail(Entry& entry, int code, int err, const std::string& what) {
 
 // Puts the volumes back as they were before the entry: the volume it began
 // in is cut to its old size (a compressed one goes back to the entry's start
-// in its stream, reopened if it was finished), volumes begun for it are removed. If that cannot be
-// done the archive is closed, so no later index line can point at wrong bytes.
+// in its stream, reopened if it was finished), volumes begun for it are
+// removed. If that cannot be done the archive is closed, so no later index
+// line can point at wrong bytes.
 bool clsArchive::RollBack(Entry& entry) {
     entry.pending.clear();
     if (!zipped_)

@@ -309,6 +309,7 @@ TEST_F(ArchiveContainer, StagingIsPreparedForThisJobAloneAndAskedAboutWhenUnusab
         clsArchive archive;
         Open(archive, zipped, false);
         ASSERT_EQ(Add(archive, Source("f", "fresh")), 1);
+        EXPECT_EQ(Add(archive, source.File("gone")), 14); // the run goes on, and may close
         ASSERT_TRUE(archive.CloseArchive());
         const std::string volume = Staging("Daily.darc");
         EXPECT_EQ((zipped ? Zcat(volume) : ReadTestFile(volume)).size(), 1024u) << zipped;
