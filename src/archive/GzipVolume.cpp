@@ -263,7 +263,6 @@ bool GzipVolumeWriter::RollBack(const Mark& mark) {
     if (!mark.chunk)
         return false;
     if (IsOpen() && member_ == mark.member && open_ == mark.chunk) {
-        // Nothing after the mark has left memory yet.
         // Nothing after the mark has left memory, so a failed write lost
         // bytes before it.
         open_->data.resize(static_cast<std::size_t>(mark.offset));
