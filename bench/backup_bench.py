@@ -6,13 +6,14 @@ hundreds of megabytes, text and incompressible data mixed), then times, side
 by side in this one run:
 
   archived, uncompressed     vs  tar -cf
-  archived, compressed       vs  tar -cf - | gzip -9
+  archived, compressed       vs  tar -cf - | gzip -9  and  tar -cf - | pigz -9
   plain copy                 vs  cp -a
   incremental, nothing new   vs  find DIR -type f -newer X
 
 and prints wall-time ratios (ours / theirs) and our peak memory. Usage:
 
-  bench/backup_bench.py [--build BUILD] [--scale 1.0] [--work DIR] [--repeat 2]
+  bench/backup_bench.py [--build BUILD] [--scale 1.0] [--work DIR] [--repeat 3]
+                        [--only arch,zip,copy,incr]
 """
 import argparse
 import os
@@ -111,6 +112,8 @@ def main():
     ap.add_argument("--scale", type=float, default=1.0)
     ap.add_argument("--work", default=None)
     ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--only", default="arch,zip,copy,incr",
+                    help="comparisons to run, by job name")
     args = ap.parse_args()
     cli = os.path.abspath(os.path.join(args.build, "tidevault-cli"))
     if not os.path.exists(cli):
@@ -138,48 +141,60 @@ def main():
     results = []
     peak = 0
 
-    def compare(label, our_name, their_cmd, cleanup):
+    only = set(args.only.split(","))
+
+    # `theirs` is a list of (label, command); each gets a row against our run.
+    def compare(our_name, theirs, cleanup):
         nonlocal peak
-        best_ours, best_theirs = None, None
+        if our_name not in only:
+            return
+        best_ours, best_theirs = None, [None] * len(theirs)
         for _ in range(args.repeat):
-            # Each side starts with nothing of the other's still being written.
-            cleanup()
-            subprocess.run(["sync"])
-            t_theirs, _ = timed(their_cmd, shell=True)
+            for i, (_, their_cmd) in enumerate(theirs):
+                # Each side starts with nothing of the other's still being written.
+                cleanup()
+                subprocess.run(["sync"])
+                t_theirs, _ = timed(their_cmd, shell=True)
+                best_theirs[i] = t_theirs if best_theirs[i] is None else min(best_theirs[i],
+                                                                             t_theirs)
             cleanup()
             subprocess.run(["sync"])
             t_ours, rss = ours(our_name)
             peak = max(peak, rss)
             best_ours = t_ours if best_ours is None else min(best_ours, t_ours)
-            best_theirs = t_theirs if best_theirs is None else min(best_theirs, t_theirs)
-        results.append((label, best_ours, best_theirs))
+        for (label, _), t in zip(theirs, best_theirs):
+            results.append((label, best_ours, t))
 
     out_tar = os.path.join(work, "ref.tar")
-    compare("archived, uncompressed vs tar -cf", "arch",
-            "tar -cf %s -C %s ." % (out_tar, tree),
+    compare("arch", [("archived, uncompressed vs tar -cf", "tar -cf %s -C %s ." % (out_tar, tree))],
             lambda: (drop_dir(os.path.join(work, "out-arch")),
                      os.path.exists(out_tar) and os.remove(out_tar)))
     out_tgz = os.path.join(work, "ref.tgz")
-    compare("archived, compressed vs tar | gzip -9", "zip",
-            "tar -cf - -C %s . | gzip -9 > %s" % (tree, out_tgz),
+    if "zip" in only and shutil.which("pigz") is None:
+        sys.exit("pigz is missing: tools/install-deps.sh installs it")
+    compare("zip", [("archived, compressed vs tar | gzip -9",
+                     "tar -cf - -C %s . | gzip -9 > %s" % (tree, out_tgz)),
+                    ("archived, compressed vs tar | pigz -9",
+                     "tar -cf - -C %s . | pigz -9 > %s" % (tree, out_tgz))],
             lambda: (drop_dir(os.path.join(work, "out-zip")),
                      os.path.exists(out_tgz) and os.remove(out_tgz)))
     out_cp = os.path.join(work, "ref-copy")
-    compare("plain copy vs cp -a", "copy", "cp -a %s %s" % (tree, out_cp),
+    compare("copy", [("plain copy vs cp -a", "cp -a %s %s" % (tree, out_cp))],
             lambda: (drop_dir(os.path.join(work, "out-copy")), drop_dir(out_cp)))
 
     # Incremental with nothing changed: one real run first, then only the check.
-    ours("incr")
-    marker = os.path.join(work, "marker")
-    open(marker, "w").close()
-    best_ours, best_theirs = None, None
-    for _ in range(max(args.repeat, 3)):
-        t_theirs, _ = timed("find %s -type f -newer %s" % (tree, marker), shell=True)
-        t_ours, rss = ours("incr")
-        peak = max(peak, rss)
-        best_ours = t_ours if best_ours is None else min(best_ours, t_ours)
-        best_theirs = t_theirs if best_theirs is None else min(best_theirs, t_theirs)
-    results.append(("incremental, nothing changed vs find -newer", best_ours, best_theirs))
+    if "incr" in only:
+        ours("incr")
+        marker = os.path.join(work, "marker")
+        open(marker, "w").close()
+        best_ours, best_theirs = None, None
+        for _ in range(max(args.repeat, 3)):
+            t_theirs, _ = timed("find %s -type f -newer %s" % (tree, marker), shell=True)
+            t_ours, rss = ours("incr")
+            peak = max(peak, rss)
+            best_ours = t_ours if best_ours is None else min(best_ours, t_ours)
+            best_theirs = t_theirs if best_theirs is None else min(best_theirs, t_theirs)
+        results.append(("incremental, nothing changed vs find -newer", best_ours, best_theirs))
 
     print()
     print("%-46s %9s %9s %7s" % ("comparison", "ours s", "theirs s", "ratio"))

@@ -26,19 +26,20 @@ void LogArchiveError(int err, const std::string& key, const std::string& what) {
 // Everything one AddFileToArchive call works with, including what the
 // archive looked like before it began, so a failed entry can be undone.
 struct clsArchive::Entry {
-    explicit Entry(clsFile& currentVolume) : volume(currentVolume) {}
+    Entry(clsFile& currentVolume, GzipVolumeWriter* zipped) : volume(currentVolume), gz(zipped) {}
 
     std::string fullPath;
     clsArchiveFileData rec;
     clsFile source;
-    clsFile& volume; // the archive's: a plain volume stays open between files
+    clsFile& volume;             // the archive's: a plain volume stays open between files
+    GzipVolumeWriter* gz;        // the archive's compressed volume, null for plain ones
+    GzipVolumeWriter::Mark mark; // where the entry began in it
 
     int startIndex = 0;
     std::string startArcfName;
     std::int64_t startOffset = 0;
     std::size_t startVolumeCount = 0;
     bool startWasRegistered = false;
-    std::int64_t startDiskSize = 0; // the start volume's size on disk before the entry
 
     std::int64_t localPos = 0;  // where the next block goes in the current volume
     std::int64_t volumeEnd = 0; // bytes of the current volume, holes included
@@ -84,7 +85,8 @@ struct clsArchive::Entry {
         if (pending.empty())
             return true;
         const auto size = static_cast<std::int64_t>(pending.size());
-        const bool ok = volume.fWrite(pending, size, pendingPos) == size;
+        const bool ok =
+            gz != nullptr ? gz->Write(pending) : volume.fWrite(pending, size, pendingPos) == size;
         pending.clear();
         return ok;
     }
@@ -162,13 +164,28 @@ bool clsArchive::KeepVolumeOpen() const {
     return !zipped_ && !(bSplit && splitSize > 0);
 }
 
-void clsArchive::CloseArchive() {
+bool clsArchive::CloseArchive() {
+    bool ok = true;
+    if (IsOpened && gz_.IsOpen()) {
+        // The last volume's end, then the lines that waited for it.
+        if (!gz_.Finish()) {
+            ok = false;
+            lastErrno_ = gz_.LastErrno();
+        } else if (!ReleaseIndexLines(true)) {
+            ok = false;
+            lastErrno_ = indexFile_.LastErrno();
+        }
+        stagingFailed_ = !ok;
+    }
+    gz_.Abandon();
+    heldLines_.clear();
     volume_.fClose();
     indexFile_.fClose();
     files_.clear();
     storedNames_.clear();
     sTempPath.clear();
     IsOpened = false;
+    return ok;
 }
 
 bool clsArchive::IsRegistered(const std::string& name) const {
@@ -189,9 +206,14 @@ void clsArchive::RegisterVolume(const std::string& name, const std::string& path
 bool clsArchive::CheckVolumeSplit(clsFile& volume) {
     if (!bSplit || splitSize <= 0)
         return false;
-    const std::int64_t size = volume.DiskSize();
-    if (size < splitSize)
+    if (zipped_) {
+        // Whether the next block could take the finished volume past the
+        // limit. One never split while empty: a limit below a block cannot loop.
+        if (gz_.Position() == 0 || gz_.Fits(splitSize, RecSize))
+            return false;
+    } else if (volume.DiskSize() < splitSize) {
         return false;
+    }
     if (index_ == 0)
         baseArcfName_ = sArcfName;
     ++index_;
@@ -220,7 +242,7 @@ int clsArchive::AddFileToArchive(const clsDskFile& file, bool flag) {
         return kAddFailed;
     }
 
-    Entry entry(volume_);
+    Entry entry(volume_, zipped_ ? &gz_ : nullptr);
     entry.fullPath = fullPath;
     if (const int rc = OpenEntry(file, entry); rc != kAddStored)
         return rc;
@@ -281,6 +303,20 @@ int clsArchive::OpenEntry(const clsDskFile& file, Entry& entry) {
 // same name would otherwise sit before (gzip) or under (plain) our blocks.
 int clsArchive::OpenVolume(Entry& entry) {
     const std::string path = VolumePath();
+    if (zipped_) {
+        // A compressed volume stays open from file to file as one gzip member.
+        if (!gz_.IsOpen() || gz_.Path() != path) {
+            if (!IsRegistered(sArcfName))
+                RemoveFile(path);
+            if (!gz_.Open(path)) {
+                lastErrno_ = gz_.LastErrno();
+                return kAddCannotOpen;
+            }
+        }
+        if (sArcfName == entry.startArcfName)
+            entry.mark = gz_.MarkHere();
+        return kAddStored;
+    }
     if (entry.volume.IsOpen() && !(KeepVolumeOpen() && volumePath_ == path))
         entry.volume.fClose();
     if (!entry.volume.IsOpen()) {
@@ -293,9 +329,6 @@ int clsArchive::OpenVolume(Entry& entry) {
         }
         volumePath_ = path;
     }
-    // Measured before anything was written, in gzip mode too.
-    if (sArcfName == entry.startArcfName)
-        entry.startDiskSize = entry.volume.filesize();
     entry.volumeEnd = entry.volume.filesize();
     return kAddStored;
 }
@@ -311,10 +344,12 @@ int clsArchive::WriteBlocks(Entry& entry) {
         const std::string fullVolume = VolumePath();
         // The size on disk decides, so nothing may wait in memory.
         if (bSplit && splitSize > 0 && !entry.Flush())
-            return Fail(entry, kAddFailed, entry.volume.LastErrno(), fullVolume);
+            return Fail(entry, kAddFailed, VolumeErrno(), fullVolume);
         if (CheckVolumeSplit(entry.volume)) {
-            if (!entry.volume.fClose())
-                return Fail(entry, kAddFailed, entry.volume.LastErrno(), fullVolume);
+            if (zipped_ ? !gz_.Finish() : !entry.volume.fClose())
+                return Fail(entry, kAddFailed, VolumeErrno(), fullVolume);
+            if (zipped_ && !ReleaseIndexLines(true))
+                return Fail(entry, kAddFailed, indexFile_.LastErrno(), IndexPath());
             entry.localPos = 0;
             if (entry.blocksWritten == 0) {
                 // Nothing of this file went to the full volume: it starts here.
@@ -351,9 +386,9 @@ int clsArchive::WriteBlocks(Entry& entry) {
             // at the latest) extends the file; a split check needs it now.
             if (!entry.Flush() ||
                 (bSplit && splitSize > 0 && !entry.volume.TruncateFile(entry.localPos + RecSize)))
-                return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+                return Fail(entry, kAddFailed, VolumeErrno(), VolumePath());
         } else if (!entry.Stage(entry.buffer)) {
-            return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+            return Fail(entry, kAddFailed, VolumeErrno(), VolumePath());
         }
         entry.volumeEnd = std::max(entry.volumeEnd, entry.localPos + RecSize);
         entry.localPos += RecSize;
@@ -390,15 +425,17 @@ int clsArchive::WriteTrailer(Entry& entry) {
     std::string trailer = TrailerRecord(rec);
     PadBlock(trailer, RecSize);
     if (!entry.Stage(trailer) || !entry.Flush())
-        return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+        return Fail(entry, kAddFailed, VolumeErrno(), VolumePath());
+    if (zipped_)
+        return kAddStored; // the volume goes on; its index line waits for the bytes
     if (KeepVolumeOpen()) {
         // The next file continues right here; its opening size is our end.
         entry.volume.filesize(std::max(entry.volumeEnd, rec.dEndOffset));
         return kAddStored;
     }
-    // Closing ends the gzip member; only then are its bytes surely on disk.
+    // Closing tells whether the last bytes reached the file.
     if (!entry.volume.fClose())
-        return Fail(entry, kAddFailed, entry.volume.LastErrno(), VolumePath());
+        return Fail(entry, kAddFailed, VolumeErrno(), VolumePath());
     return kAddStored;
 }
 
@@ -411,6 +448,12 @@ int clsArchive::AppendIndexLine(Entry& entry) {
         indexSize_ = indexFile_.filesize();
     }
     const std::string line = FormatIndexLine(entry.rec, dSessionDate, RecSize);
+    if (zipped_) {
+        heldLines_.emplace_back(entry.rec.dEndOffset, line);
+        if (!ReleaseIndexLines(false))
+            return Fail(entry, kAddFailed, indexFile_.LastErrno(), IndexPath());
+        return kAddStored;
+    }
     const auto length = static_cast<std::int64_t>(line.size());
     if (indexFile_.fWrite(line, length, indexSize_) < length) {
         const int err = indexFile_.LastErrno();
@@ -420,6 +463,29 @@ int clsArchive::AppendIndexLine(Entry& entry) {
     }
     indexSize_ += length;
     return kAddStored;
+}
+
+// Writes the held index lines whose entries are wholly in the volume (all of
+// them once it is finished). A line that cannot be written drops them all:
+// the run fails on the staging folder, and no line points at missing bytes.
+bool clsArchive::ReleaseIndexLines(bool all) {
+    std::string lines;
+    while (!heldLines_.empty() && (all || heldLines_.front().first <= gz_.Written())) {
+        lines += heldLines_.front().second;
+        heldLines_.pop_front();
+    }
+    const auto length = static_cast<std::int64_t>(lines.size());
+    if (length == 0 || indexFile_.fWrite(lines, length, indexSize_) == length) {
+        indexSize_ += length;
+        return true;
+    }
+    indexFile_.TruncateFile(indexSize_);
+    heldLines_.clear();
+    return false;
+}
+
+int clsArchive::VolumeErrno() const {
+    return zipped_ ? gz_.LastErrno() : volume_.LastErrno();
 }
 
 void clsArchive::Commit(Entry& entry) {
@@ -439,12 +505,14 @@ int clsArchive::Fail(Entry& entry, int code, int err, const std::string& what) {
 }
 
 // Puts the volumes back as they were before the entry: the volume it began
-// in is cut to its old size (in gzip mode that drops exactly the members the
-// entry appended), volumes begun for it are removed. If that cannot be done
-// the archive is closed, so no later index line can point at wrong bytes.
+// in is cut to its old size (a compressed one goes back to the entry's start
+// in its stream, reopened if it was finished), volumes begun for it are
+// removed. If that cannot be done the archive is closed, so no later index
+// line can point at wrong bytes.
 bool clsArchive::RollBack(Entry& entry) {
     entry.pending.clear();
-    entry.volume.fClose();
+    if (!zipped_)
+        entry.volume.fClose();
     bool ok = true;
     const std::string startFile = VolumeFileName(entry.startArcfName);
     for (std::size_t i = Volumes.size(); i-- > entry.startVolumeCount;) {
@@ -456,12 +524,14 @@ bool clsArchive::RollBack(Entry& entry) {
 
     const std::string startPath = sTempPath + startFile;
     if (!entry.startWasRegistered) {
+        gz_.Abandon();
         RemoveFile(startPath); // held nothing of this run
+    } else if (zipped_) {
+        ok = gz_.RollBack(entry.mark) && ok;
     } else {
-        const std::int64_t size = zipped_ ? entry.startDiskSize : entry.startOffset;
         clsFile cut;
-        ok = cut.fOpen(startPath, clsFile::kWrite) == 1 && cut.TruncateFile(size) && cut.fClose() &&
-             ok;
+        ok = cut.fOpen(startPath, clsFile::kWrite) == 1 && cut.TruncateFile(entry.startOffset) &&
+             cut.fClose() && ok;
     }
     index_ = entry.startIndex;
     sArcfName = entry.startArcfName;

@@ -1,10 +1,12 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "archive/ArchiveFormat.h"
+#include "archive/GzipVolume.h"
 #include "archive/clsArchiveFileData.h"
 #include "archive/clsDskFile.h"
 #include "archive/clsFile.h"
@@ -43,7 +45,9 @@ public:
                     std::int64_t totalSize = 0);
     // Stores one file; one of the AddResult codes.
     int AddFileToArchive(const clsDskFile& file, bool flag);
-    void CloseArchive();
+    // Ends the last volume and the index. False when they could not be
+    // written out (LastErrno tells why).
+    bool CloseArchive();
 
     const std::string& sName() const { return sName_; }
     const std::vector<clsArchiveFileData>& Files() const { return files_; }
@@ -80,6 +84,8 @@ private:
     int Fail(Entry& entry, int code, int err, const std::string& what);
     bool RollBack(Entry& entry);
     void Commit(Entry& entry);
+    int VolumeErrno() const;
+    bool ReleaseIndexLines(bool all);
 
     std::string sName_;
     std::vector<clsArchiveFileData> files_;
@@ -90,6 +96,10 @@ private:
     std::string baseArcfName_; // sArcfName of volume 0; later volumes add "-001" ...
     clsFile indexFile_;
     clsFile volume_;
+    GzipVolumeWriter gz_;
+    // Index lines of compressed entries wait until their last byte is in the
+    // volume: the uncompressed end position in the current volume, the line.
+    std::deque<std::pair<std::int64_t, std::string>> heldLines_;
     std::string volumePath_;
     bool KeepVolumeOpen() const;
     std::int64_t indexSize_ = 0;

@@ -147,8 +147,12 @@ ArchiveResult CreateBackupArchive(clsBackup& job, FileList& list,
         }
     }
     WriteLog(std::to_string(added) + "-" + std::to_string(list.size()));
+    // A compressed volume is complete, and sized right, once it is closed.
+    if (!archive.CloseArchive()) {
+        result.outcome = StagingFailure(archive.LastErrno());
+        return result;
+    }
     list = DeliveryList(archive, job.sName);
-    archive.CloseArchive();
     result.outcome = ArchiveResult::Done;
     return result;
 }
