@@ -237,7 +237,7 @@ DestinationFiles::Stored DestinationFiles::StoreLocal(const clsDskFile& file,
         return result;
     result.done = true;
     storedLocally_ = true;
-    WriteLog(GetMsg("strMsgFileCopyOk", {{"%s", file.FullName()}, {"%d", target}}));
+    WriteFileRecord(GetMsg("strMsgFileCopyOk", {{"%s", file.FullName()}, {"%d", target}}));
     return result;
 }
 
