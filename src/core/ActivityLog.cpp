@@ -9,6 +9,7 @@
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,9 +17,8 @@
 
 namespace {
 
-void ShowInActivityList(const std::string& message) {
+void ShowInActivityList(const std::string& stamp, const std::string& message) {
     Host& host = CurrentHost();
-    const std::string stamp = LogTimeStamp();
     if (message.find("\r\n") != std::string::npos) {
         std::size_t pos = 0;
         for (;;) {
@@ -53,11 +53,51 @@ std::string FreeRotationName(const std::string& log) {
 
 // The log stays open between records: a run writes one per file, and
 // reopening it each time would cost more than the copy of a small file.
+// For the same reason file records wait in memory and go out in one write.
 class LogFile {
 public:
-    ~LogFile() { Close(); }
+    ~LogFile() {
+        Flush();
+        Close();
+    }
 
     void Append(const std::string& log, const std::string& record) {
+        Flush();
+        Write(log, record);
+    }
+
+    void AppendLater(const std::string& log, const std::string& record) {
+        const auto now = std::chrono::steady_clock::now();
+        if (waiting_.empty()) {
+            waitingPath_ = log;
+            waitingSince_ = now;
+        } else if (waitingPath_ != log) {
+            Flush();
+            return AppendLater(log, record);
+        }
+        waiting_ += record;
+        if (waiting_.size() >= kMaxWaiting || now - waitingSince_ >= std::chrono::seconds(1))
+            Flush();
+    }
+
+    void Flush() {
+        if (waiting_.empty())
+            return;
+        std::string records;
+        records.swap(waiting_);
+        Write(waitingPath_, records);
+    }
+
+    void Close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    static constexpr std::size_t kMaxWaiting = 64 * 1024;
+
+    void Write(const std::string& log, const std::string& record) {
         if (fd_ >= 0 && path_ != log)
             Close();
         if (fd_ < 0 && !Open(log))
@@ -76,13 +116,6 @@ public:
         (void)WriteAll(fd_, record.data(), record.size());
     }
 
-    void Close() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
     bool Open(const std::string& log) {
         const std::string folder = ParentFolder(log);
         fd_ = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
@@ -104,6 +137,9 @@ private:
 
     int fd_ = -1;
     std::string path_;
+    std::string waiting_;
+    std::string waitingPath_;
+    std::chrono::steady_clock::time_point waitingSince_;
 };
 
 LogFile gLogFile;
@@ -115,12 +151,31 @@ std::string LogFilePath() {
 }
 
 std::string LogTimeStamp() {
-    return "[" + ClockNow().FormatLocale("%Y %b %d %H:%M:%S") + "]-";
+    // A run logs thousands of records a second: the text is made once a second.
+    static std::int64_t shownSecond = -1;
+    static std::string shown;
+    const DateTime now = ClockNow();
+    if (now.SerialSeconds() != shownSecond) {
+        shown = "[" + now.FormatLocale("%Y %b %d %H:%M:%S") + "]-";
+        shownSecond = now.SerialSeconds();
+    }
+    return shown;
 }
 
 void WriteLog(const std::string& message) {
-    ShowInActivityList(message);
-    gLogFile.Append(LogFilePath(), LogTimeStamp() + message + "\r\n");
+    const std::string stamp = LogTimeStamp();
+    ShowInActivityList(stamp, message);
+    gLogFile.Append(LogFilePath(), stamp + message + "\r\n");
+}
+
+void WriteFileRecord(const std::string& message) {
+    const std::string stamp = LogTimeStamp();
+    ShowInActivityList(stamp, message);
+    gLogFile.AppendLater(LogFilePath(), stamp + message + "\r\n");
+}
+
+void FlushLog() {
+    gLogFile.Flush();
 }
 
 void SetStatusText(const std::string& text) {

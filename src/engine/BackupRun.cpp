@@ -403,4 +403,5 @@ void RunBackup(const std::string& name) {
     } catch (...) {
         RuntimeErrorExit(name, job, std::string());
     }
+    FlushLog();
 }

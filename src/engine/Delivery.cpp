@@ -123,7 +123,7 @@ ArchiveResult CreateBackupArchive(clsBackup& job, FileList& list,
         }
         switch (code) {
         case clsArchive::kAddStored:
-            WriteLog(GetMsg("strMsgAddedToArcOk", "%d", fullName));
+            WriteFileRecord(GetMsg("strMsgAddedToArcOk", "%d", fullName));
             ++added;
             break;
         case clsArchive::kAddFailed:

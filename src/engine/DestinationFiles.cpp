@@ -244,17 +244,23 @@ DestinationFiles::Stored DestinationFiles::StoreLocal(const clsDskFile& file,
     const std::string folder = DestinationFolderFor(file);
     const std::string target = JoinPath(folder, file.filename);
     Stored result;
-    if (!CreateFolderPath(folder))
+    // Files come folder by folder: the folder made for the last one usually
+    // serves this one too. Should it have gone meanwhile, it is made again.
+    const bool madeBefore = folder == madeFolder_;
+    if (!madeBefore && !CreateFolderPath(folder))
         result.error = errno != 0 ? errno : EIO;
     else if (IsLinkAttribute(file.dAttrib) && from == file.FullName())
         result.error = PlaceLinkReplacing(file.linkTarget, target, OwnTimes(file).data());
     else if (!MoveStagedFile(from, target))
         result.error = CopyFileReplacing(from, target);
+    if (result.error == ENOENT && madeBefore && CreateFolderPath(folder))
+        result.error = MoveStagedFile(from, target) ? 0 : CopyFileReplacing(from, target);
+    madeFolder_ = result.error == 0 ? folder : std::string();
     if (result.error != 0)
         return result;
     result.done = true;
     storedLocally_ = true;
-    WriteLog(GetMsg("strMsgFileCopyOk", {{"%s", file.FullName()}, {"%d", target}}));
+    WriteFileRecord(GetMsg("strMsgFileCopyOk", {{"%s", file.FullName()}, {"%d", target}}));
     return result;
 }
 

@@ -71,6 +71,7 @@ private:
     const clsBackup& job_;
     clsFTPConnection ftp_;
     bool storedLocally_ = false;
+    std::string madeFolder_; // the local folder the last file went to
 };
 
 // Connects with the job's FTP parameters; true when logged in.

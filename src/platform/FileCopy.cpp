@@ -31,13 +31,17 @@ int CopyWithBuffer(int in, int out, off_t from) {
 }
 
 // The kernel copies without bringing the data through user space where the
-// file systems allow it.
-int CopyData(int in, int out) {
+// file systems allow it. Once the size seen at open is copied, no call is
+// spent on finding the end (a file of size 0 may still have content, as
+// some system files do, so it is read until the end).
+int CopyData(int in, int out, off_t size) {
     off_t copied = 0;
     for (;;) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
         if (n > 0) {
             copied += n;
+            if (size > 0 && copied >= size)
+                return 0;
             continue;
         }
         if (n == 0)
@@ -111,7 +115,7 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
     UniqueFd out(OpenUnnamedBeside(target, unnamed, tmpPath));
     if (out.get() < 0)
         return errno;
-    int failure = CopyData(in.get(), out.get());
+    int failure = CopyData(in.get(), out.get(), st.st_size);
     // The run flushes its deliveries at the end; a large file starts on its
     // way to the disk now, while the next ones are copied.
     if (failure == 0 && st.st_size >= (4 << 20))

@@ -33,6 +33,15 @@ TEST_F(ActivityLog, WritesOneStampedRecordPerCallPrivatelyAndListsEachLine) {
               (std::vector<std::string>{kStamp + "Backup of Documents finished succesfully!",
                                         kStamp + "a", kStamp + "b"}));
     EXPECT_EQ(host.lastLogLines.back(), "b");
+    // A file's record is listed at once and reaches the file before any later record.
+    WriteFileRecord("f1 ok");
+    EXPECT_EQ(host.activity.back(), kStamp + "f1 ok");
+    WriteLog("failed");
+    EXPECT_EQ(Log().substr(Log().size() - 2 * kStamp.size() - 15),
+              kStamp + "f1 ok\r\n" + kStamp + "failed\r\n");
+    WriteFileRecord("f2 ok");
+    FlushLog();
+    EXPECT_EQ(Log().substr(Log().size() - kStamp.size() - 7), kStamp + "f2 ok\r\n");
     // Paths, hosts and user names are its owner's alone.
     EXPECT_EQ(Mode("logs"), 0700u);
     EXPECT_EQ(Mode("logs/tidevault.log"), 0600u);

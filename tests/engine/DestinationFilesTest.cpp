@@ -1,6 +1,8 @@
 #include "engine/DestinationFiles.h"
 #include "support/ProgramFolderSetup.h"
 
+#include <filesystem>
+
 using DestinationFetch = RunFixture;
 
 // What a restore fetches: volumes read where they lie when they need no
@@ -32,4 +34,19 @@ TEST_F(DestinationFetch, VolumesComeBackReadableFromWhereTheyLie) {
     job.password = "changed";
     EXPECT_EQ(files.Fetch("Safe.darc").outcome, DestinationFiles::Fetched::Unreadable);
     EXPECT_FALSE(FileExists(home.File("temp/Safe.darc"))); // no encrypted bytes left for a reader
+}
+
+// A plain copy's folder that goes away between two of its files is made again.
+TEST_F(DestinationFetch, APlainCopysFolderRemovedMeanwhileIsMadeAgain) {
+    clsBackup job;
+    job.sDestinationDir = destination.Path();
+    source.Write("a/one", "1");
+    source.Write("a/two", "2");
+    DestinationFiles files(job);
+    ASSERT_TRUE(files.Store({.filename = "one", .path = source.File("a/")}).done);
+    const std::string folder = destination.Path() + StripDrivePrefix(source.File("a"));
+    ASSERT_EQ(ReadTestFile(folder + "/one"), "1");
+    std::filesystem::remove_all(folder);
+    ASSERT_TRUE(files.Store({.filename = "two", .path = source.File("a/")}).done);
+    EXPECT_EQ(ReadTestFile(folder + "/two"), "2");
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/ActivityLog.h"
 #include "core/Globals.h"
 #include "engine/BackupRun.h"
 #include "i18n/Catalogue.h"
@@ -16,6 +17,7 @@
 
 // No jobs, no run flags, the real clock and no program folder.
 inline void ReleaseProgramFolder() {
+    FlushLog(); // into this folder's log, not the next test's
     gBackups.clear();
     for (volatile bool* flag :
          {&gBackupRunning, &gAbort, &gPaused, &gSkipRequest, &gQuitting, &gRestoreHoldsStaging})
