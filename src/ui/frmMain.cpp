@@ -462,13 +462,15 @@ void frmMain::RestoreSelected() {
 }
 
 void frmMain::AddActivityLines(const std::vector<std::string>& lines) {
-    // Each line brings its own size, so the list never measures its
-    // thousand lines again when one is added: a large run stays fast.
+    // Each line brings its own size, so the list never measures its thousand
+    // lines again when one is added; the width is estimated from the length
+    // (log lines are plain text), not shaped, so a large run stays fast.
     const QFontMetrics metrics(ui_->List1->font());
     const int height = metrics.height() + 2;
+    const int perCharacter = metrics.averageCharWidth() * 5 / 4 + 1;
     for (const std::string& line : lines) {
         auto* item = new QListWidgetItem(Text(line));
-        item->setSizeHint(QSize(metrics.horizontalAdvance(item->text()) + 8, height));
+        item->setSizeHint(QSize(static_cast<int>(item->text().size()) * perCharacter + 8, height));
         ui_->List1->addItem(item);
     }
     while (ui_->List1->count() > kActivityLines)
