@@ -35,7 +35,7 @@ TrayIcon::~TrayIcon() {
 }
 
 QString TrayIcon::FirstTip() {
-    return ProgramLine(true) + QLatin1Char('\n') + QStringLiteral("Ready ...");
+    return ProgramLine(true) + QLatin1Char('\n') + QString::fromLatin1(kReady);
 }
 
 QString TrayIcon::TipFor(const std::string& status) {

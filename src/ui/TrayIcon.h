@@ -19,6 +19,8 @@ public:
     static constexpr std::size_t kLongestStatus = 50;
     static constexpr int kTipField = 64;
     static constexpr const char* kTooLong = "Message too long! Check the message list";
+    // The status while no run is going on.
+    static constexpr const char* kReady = "Ready ...";
 
     TrayIcon(QMenu* menu, QObject* parent);
     ~TrayIcon() override;

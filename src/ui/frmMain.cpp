@@ -96,7 +96,6 @@ frmMain::frmMain(DesktopHost& host, QWidget* parent)
     host_.mainWindowVisible = [this] { return isVisible() && !isMinimized(); };
     host_.onStatusText = [this](const std::string& text) { statusText_->setText(Text(text)); };
     host_.onLastLogLine = [this](const std::string& text) { lastLogLine_->setText(Text(text)); };
-    host_.onActivityLine = [this](const std::string& line) { AddActivityLines({line}); };
     host_.onActivityLines = [this](const std::vector<std::string>& lines) {
         AddActivityLines(lines);
     };
@@ -140,7 +139,6 @@ frmMain::~frmMain() {
     host_.mainWindowVisible = nullptr;
     host_.onStatusText = nullptr;
     host_.onLastLogLine = nullptr;
-    host_.onActivityLine = nullptr;
     host_.onActivityLines = nullptr;
     host_.onCaptionSuffix = nullptr;
     host_.onTrayTip = nullptr;
@@ -331,7 +329,7 @@ void frmMain::SchedulerTick() {
 void frmMain::RunJob(const std::string& name, bool scheduled) {
     RunBackup(name);
     statusPicture_->SetPercent(-1);
-    tray_->SetTip("Ready ...");
+    tray_->SetTip(TrayIcon::kReady);
     if (scheduled && !host_.IsMainWindowVisible()) {
         // Nobody saw the run: a failure must not pass in silence.
         for (const auto& job : gBackups)
@@ -364,14 +362,19 @@ void frmMain::BackupNow(bool fixedEnglish) {
     const int index = RequireSelection(fixedEnglish);
     if (index < 0)
         return;
-    if (IsRunActive()) {
-        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+    if (RefuseWhileRunning())
         return;
-    }
     const std::string name = gBackups[index]->sName; // the list may change during the run
     RunJob(name, false);
     if (!ending_)
         UpdateForm();
+}
+
+bool frmMain::RefuseWhileRunning() {
+    if (!IsRunActive())
+        return false;
+    host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+    return true;
 }
 
 void frmMain::DeleteSelected() {
@@ -380,10 +383,8 @@ void frmMain::DeleteSelected() {
         return;
     // The run writes its result back to the job of its name when it ends:
     // deleting meanwhile would lose either the deletion or the result.
-    if (IsRunActive()) {
-        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+    if (RefuseWhileRunning())
         return;
-    }
     const std::shared_ptr<clsBackup> job = gBackups[index];
     if (!CheckJobPassword(*job, PasswordPurpose::Delete, askPassword))
         return;
@@ -391,10 +392,8 @@ void frmMain::DeleteSelected() {
         MsgAnswer::Yes)
         return;
     // The scheduler may have started a run while the questions were open.
-    if (IsRunActive()) {
-        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+    if (RefuseWhileRunning())
         return;
-    }
     const auto at = std::find(gBackups.begin(), gBackups.end(), job);
     if (at == gBackups.end())
         return;
@@ -414,10 +413,8 @@ void frmMain::EditSelected(int page) {
     if (index < 0)
         return;
     // The run writes its result back by name: a rename meanwhile would lose it.
-    if (IsRunActive()) {
-        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+    if (RefuseWhileRunning())
         return;
-    }
     const std::string name = gBackups[index]->sName;
     if (!frmEditBackup::MayEdit(name, this))
         return;
@@ -453,10 +450,8 @@ void frmMain::RestoreSelected() {
         return;
     }
     // The staging folder is the running backup's workbench until it ends.
-    if (IsRunActive()) {
-        host_.MessageBox(GetMsg("strMsgRunGoingOn"), MsgButtons::Ok, MsgIcon::Exclamation);
+    if (RefuseWhileRunning())
         return;
-    }
     PrepareTempFolder();
     frmBrowseRestoreList::Open(gBackups[index], this);
 }

@@ -94,6 +94,8 @@ private:
     // Runs a job now; afterwards the status picture is cleared, a failed
     // scheduled run nobody watched is announced, and a quit asked for meanwhile ends the program.
     void RunJob(const std::string& name, bool scheduled);
+    // Says that a backup is running and returns true while one is.
+    bool RefuseWhileRunning();
     void AddActivityLines(const std::vector<std::string>& lines);
 
     DesktopHost& host_;
