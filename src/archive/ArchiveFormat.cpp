@@ -115,24 +115,42 @@ BlockChecksum::BlockChecksum(std::string_view start) {
     std::memcpy(sum_, start.data(), std::min<std::size_t>(start.size(), 4));
 }
 
-void BlockChecksum::Add(std::string_view data) {
-    // Eight bytes at a time: bytes k and k+4 of a word both fall on byte k.
-    std::uint64_t acc = 0;
+bool BlockChecksum::Add(std::string_view data) {
+    // Eight bytes at a time, four words per turn so the XORs run side by
+    // side: bytes k and k+4 of a word both fall on byte k.
+    const char* p = data.data();
+    const std::size_t size = data.size();
+    std::uint64_t a0 = 0, a1 = 0, a2 = 0, a3 = 0, o0 = 0, o1 = 0, o2 = 0, o3 = 0;
     std::size_t i = 0;
-    for (; i + 8 <= data.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, data.data() + i, 8);
-        acc ^= word;
+    auto word = [p](std::size_t at) {
+        std::uint64_t w;
+        std::memcpy(&w, p + at, 8);
+        return w;
+    };
+    for (; i + 32 <= size; i += 32) {
+        const std::uint64_t w0 = word(i), w1 = word(i + 8), w2 = word(i + 16), w3 = word(i + 24);
+        a0 ^= w0, a1 ^= w1, a2 ^= w2, a3 ^= w3;
+        o0 |= w0, o1 |= w1, o2 |= w2, o3 |= w3;
     }
+    for (; i + 8 <= size; i += 8) {
+        const std::uint64_t w = word(i);
+        a0 ^= w;
+        o0 |= w;
+    }
+    const std::uint64_t all = a0 ^ a1 ^ a2 ^ a3;
+    std::uint64_t nonzero = o0 | o1 | o2 | o3;
     const std::uint32_t folded =
-        static_cast<std::uint32_t>(acc) ^ static_cast<std::uint32_t>(acc >> 32);
+        static_cast<std::uint32_t>(all) ^ static_cast<std::uint32_t>(all >> 32);
     unsigned char bytes[4];
     std::memcpy(bytes, &folded, 4);
     for (int k = 0; k < 4; ++k)
         sum_[k] ^= bytes[k];
     // A tail shorter than a word counts as if filled up with 0x00 bytes.
-    for (; i < data.size(); ++i)
-        sum_[i % 4] ^= static_cast<unsigned char>(data[i]);
+    for (; i < size; ++i) {
+        sum_[i % 4] ^= static_cast<unsigned char>(p[i]);
+        nonzero |= static_cast<unsigned char>(p[i]);
+    }
+    return size != 0 && nonzero == 0;
 }
 
 std::string BlockChecksum::Bytes() const {

@@ -62,7 +62,9 @@ public:
     // Exactly 4 bytes: shorter start values are filled with spaces, longer cut.
     explicit BlockChecksum(std::string_view start);
 
-    void Add(std::string_view data);
+    // Also tells whether `data` was a non-empty run of 0x00 bytes, so a
+    // writer learns it in the same pass (IsAllZero).
+    bool Add(std::string_view data);
     std::string Bytes() const;
 
 private:

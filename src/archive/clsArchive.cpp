@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -45,8 +46,9 @@ struct clsArchive::Entry {
     std::int64_t volumeEnd = 0; // bytes of the current volume, holes included
     std::int64_t readPos = 0;   // next byte of the source
     std::int64_t blocksWritten = 0;
-    std::string checksum = std::string(4, '\0');
-    std::string buffer;
+    BlockChecksum checksum;
+    std::string_view block; // the block just read: in readAhead, or in `padded`
+    std::string padded;     // a last block shorter than RecSize, filled up
     std::string progressCaption;
 
     // Blocks are read ahead and written behind in larger runs, so a small
@@ -56,9 +58,9 @@ struct clsArchive::Entry {
     std::string pending;
     std::int64_t pendingPos = 0;
 
-    // Up to `want` bytes at readPos into `buffer`; never reads past `limit`
-    // bytes of the source. -1 on a read error.
-    std::int64_t ReadBlock(std::int64_t want, std::int64_t limit) {
+    // Up to `want` bytes at readPos as `block`, filled up to `recSize`;
+    // never reads past `limit` bytes of the source. -1 on a read error.
+    std::int64_t ReadBlock(std::int64_t want, std::int64_t limit, std::int64_t recSize) {
         std::int64_t at = readPos - readAheadPos;
         if (at < 0 || at + want > static_cast<std::int64_t>(readAhead.size())) {
             const std::int64_t chunk = std::max(want, std::min(kIoRun, limit - readPos));
@@ -69,15 +71,21 @@ struct clsArchive::Entry {
             at = 0;
         }
         const std::int64_t n = std::min(want, static_cast<std::int64_t>(readAhead.size()) - at);
-        buffer.assign(readAhead, static_cast<std::size_t>(at), static_cast<std::size_t>(n));
+        block = std::string_view(readAhead).substr(static_cast<std::size_t>(at),
+                                                   static_cast<std::size_t>(n));
+        if (n < recSize) {
+            padded.assign(block);
+            PadBlock(padded, recSize);
+            block = padded;
+        }
         return n;
     }
 
     // Queues a block for localPos; false when a write failed.
-    bool Stage(const std::string& block) {
+    bool Stage(std::string_view data) {
         if (pending.empty())
             pendingPos = localPos;
-        pending += block;
+        pending += data;
         return static_cast<std::int64_t>(pending.size()) < kIoRun || Flush();
     }
 
@@ -111,6 +119,8 @@ void clsArchive::NewArchive(const std::string& name, bool bDeleteTemp, bool zipp
                             std::int64_t total) {
     // A new run may delete the index this object still has open.
     indexFile_.fClose();
+    heldLines_.clear();
+    heldBytes_ = 0;
     auto prepare = [&]() {
         sName_ = name;
         files_.clear();
@@ -166,9 +176,9 @@ bool clsArchive::KeepVolumeOpen() const {
 
 bool clsArchive::CloseArchive() {
     bool ok = true;
-    if (IsOpened && gz_.IsOpen()) {
+    if (IsOpened) {
         // The last volume's end, then the lines that waited for it.
-        if (!gz_.Finish()) {
+        if (gz_.IsOpen() && !gz_.Finish()) {
             ok = false;
             lastErrno_ = gz_.LastErrno();
         } else if (!ReleaseIndexLines(true)) {
@@ -179,6 +189,7 @@ bool clsArchive::CloseArchive() {
     }
     gz_.Abandon();
     heldLines_.clear();
+    heldBytes_ = 0;
     volume_.fClose();
     indexFile_.fClose();
     files_.clear();
@@ -337,15 +348,18 @@ int clsArchive::WriteBlocks(Entry& entry) {
     clsArchiveFileData& rec = entry.rec;
     std::int64_t bytesRead = 0;
     bool sourceEnded = false;
+    bool registered = false;
+    const bool split = bSplit && splitSize > 0;
     for (;;) {
         if (gPaused)
             PauseRun();
 
-        const std::string fullVolume = VolumePath();
         // The size on disk decides, so nothing may wait in memory.
-        if (bSplit && splitSize > 0 && !entry.Flush())
+        const std::string fullVolume = split ? VolumePath() : std::string();
+        if (split && !entry.Flush())
             return Fail(entry, kAddFailed, VolumeErrno(), fullVolume);
-        if (CheckVolumeSplit(entry.volume)) {
+        if (split && CheckVolumeSplit(entry.volume)) {
+            registered = false;
             if (zipped_ ? !gz_.Finish() : !entry.volume.fClose())
                 return Fail(entry, kAddFailed, VolumeErrno(), fullVolume);
             if (zipped_ && !ReleaseIndexLines(true))
@@ -361,14 +375,17 @@ int clsArchive::WriteBlocks(Entry& entry) {
                 return Fail(entry, kAddFailed, lastErrno_, VolumePath());
             }
         }
-        RegisterVolume(sArcfName, sTempPath);
+        if (!registered) {
+            RegisterVolume(sArcfName, sTempPath);
+            registered = true;
+        }
 
         // Never more than the size seen at open: a file that grows meanwhile
         // is stored as it was, and a shorter read means it shrank.
         const std::int64_t want = sourceEnded ? 0 : std::min(RecSize, rec.dSize - bytesRead);
         std::int64_t n = 0;
         if (want > 0) {
-            n = entry.ReadBlock(want, rec.dSize);
+            n = entry.ReadBlock(want, rec.dSize, RecSize);
             if (n < 0)
                 return Fail(entry, kAddFailed, entry.source.LastErrno(), entry.fullPath);
             // Whatever the file does later, nothing may follow the filling.
@@ -376,24 +393,23 @@ int clsArchive::WriteBlocks(Entry& entry) {
         }
         if (n == 0)
             break;
-        PadBlock(entry.buffer, RecSize);
         entry.readPos += n;
         bytesRead += n;
 
-        if (!zipped_ && entry.localPos >= entry.volumeEnd && IsAllZero(entry.buffer)) {
+        const bool allZero = entry.checksum.Add(entry.block);
+        if (!zipped_ && entry.localPos >= entry.volumeEnd && allZero) {
             // Zeros past the end are left as a hole: the volume reads the same
             // and a sparse source costs no disk. The next write (the trailer
             // at the latest) extends the file; a split check needs it now.
             if (!entry.Flush() ||
-                (bSplit && splitSize > 0 && !entry.volume.TruncateFile(entry.localPos + RecSize)))
+                (split && !entry.volume.TruncateFile(entry.localPos + RecSize)))
                 return Fail(entry, kAddFailed, VolumeErrno(), VolumePath());
-        } else if (!entry.Stage(entry.buffer)) {
+        } else if (!entry.Stage(entry.block)) {
             return Fail(entry, kAddFailed, VolumeErrno(), VolumePath());
         }
         entry.volumeEnd = std::max(entry.volumeEnd, entry.localPos + RecSize);
         entry.localPos += RecSize;
         ++entry.blocksWritten;
-        entry.checksum = XorBlockChecksum(entry.buffer, entry.checksum);
         ReportProgress(entry);
 
         CurrentHost().Yield();
@@ -421,7 +437,7 @@ int clsArchive::WriteTrailer(Entry& entry) {
     clsArchiveFileData& rec = entry.rec;
     rec.dEndOffset = entry.localPos + RecSize;
     rec.sArchiveEnd = sArcfName;
-    rec.crc32 = entry.checksum;
+    rec.crc32 = entry.checksum.Bytes();
     std::string trailer = TrailerRecord(rec);
     PadBlock(trailer, RecSize);
     if (!entry.Stage(trailer) || !entry.Flush())
@@ -447,33 +463,29 @@ int clsArchive::AppendIndexLine(Entry& entry) {
             return Fail(entry, kAddFailed, indexFile_.LastErrno(), IndexPath());
         indexSize_ = indexFile_.filesize();
     }
-    const std::string line = FormatIndexLine(entry.rec, dSessionDate, RecSize);
-    if (zipped_) {
-        heldLines_.emplace_back(entry.rec.dEndOffset, line);
-        if (!ReleaseIndexLines(false))
-            return Fail(entry, kAddFailed, indexFile_.LastErrno(), IndexPath());
-        return kAddStored;
-    }
-    const auto length = static_cast<std::int64_t>(line.size());
-    if (indexFile_.fWrite(line, length, indexSize_) < length) {
-        const int err = indexFile_.LastErrno();
-        // A torn line would be read back as a record.
-        indexFile_.TruncateFile(indexSize_);
-        return Fail(entry, kAddFailed, err, IndexPath());
-    }
-    indexSize_ += length;
+    std::string line = FormatIndexLine(entry.rec, dSessionDate, RecSize);
+    heldBytes_ += line.size();
+    heldLines_.emplace_back(entry.rec.dEndOffset, std::move(line));
+    if (!ReleaseIndexLines(false))
+        return Fail(entry, kAddFailed, indexFile_.LastErrno(), IndexPath());
     return kAddStored;
 }
 
 // Writes the held index lines whose entries are wholly in the volume (all of
-// them once it is finished). A line that cannot be written drops them all:
-// the run fails on the staging folder, and no line points at missing bytes.
+// them once it is finished). A plain volume's entries are written when they
+// are added, so its lines only wait to go out many at a time. A line that
+// cannot be written drops them all: the run fails on the staging folder, and
+// no line points at missing bytes; a torn line is cut off again.
 bool clsArchive::ReleaseIndexLines(bool all) {
+    if (!all && !zipped_ && heldBytes_ < kIndexBatch)
+        return true;
     std::string lines;
-    while (!heldLines_.empty() && (all || heldLines_.front().first <= gz_.Written())) {
+    while (!heldLines_.empty() &&
+           (all || !zipped_ || heldLines_.front().first <= gz_.Written())) {
         lines += heldLines_.front().second;
         heldLines_.pop_front();
     }
+    heldBytes_ -= lines.size();
     const auto length = static_cast<std::int64_t>(lines.size());
     if (length == 0 || indexFile_.fWrite(lines, length, indexSize_) == length) {
         indexSize_ += length;
@@ -481,6 +493,7 @@ bool clsArchive::ReleaseIndexLines(bool all) {
     }
     indexFile_.TruncateFile(indexSize_);
     heldLines_.clear();
+    heldBytes_ = 0;
     return false;
 }
 

@@ -97,9 +97,13 @@ private:
     clsFile indexFile_;
     clsFile volume_;
     GzipVolumeWriter gz_;
-    // Index lines of compressed entries wait until their last byte is in the
-    // volume: the uncompressed end position in the current volume, the line.
+    // Index lines wait until their entry's last byte is in the volume (the
+    // uncompressed end position in the current volume, the line), and are
+    // written out in batches: one write per file would cost more than the
+    // file's own bytes.
     std::deque<std::pair<std::int64_t, std::string>> heldLines_;
+    std::size_t heldBytes_ = 0;
+    static constexpr std::size_t kIndexBatch = 64 * 1024;
     std::string volumePath_;
     bool KeepVolumeOpen() const;
     std::int64_t indexSize_ = 0;

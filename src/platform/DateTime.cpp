@@ -2,6 +2,7 @@
 
 #include <array>
 #include <ctime>
+#include <string_view>
 
 namespace {
 
@@ -126,10 +127,12 @@ std::string DateTime::Format(const std::string& pattern) const {
     int y, m, d;
     Civil(y, m, d);
     std::string out;
+    out.reserve(pattern.size() + 4);
+    const std::string_view rest(pattern);
     std::size_t i = 0;
-    auto take = [&](const char* token) {
-        const std::string t(token);
-        if (pattern.compare(i, t.size(), t) == 0) {
+    // Index lines and trailers format a date for every stored file.
+    auto take = [&](std::string_view t) {
+        if (rest.substr(i, t.size()) == t) {
             i += t.size();
             return true;
         }

@@ -84,6 +84,7 @@ TEST_F(ArchiveContainer, TrailersAndIndexLinesMatchWhatIsWrittenByHandAlsoUnderG
     Open(archive);
     for (const clsDskFile& f : files)
         ASSERT_EQ(archive.AddFileToArchive(f, false), 1);
+    ASSERT_TRUE(archive.CloseArchive());
     // A zero-byte file is its trailer alone.
     const std::string volume = ReadTestFile(Staging("Daily.darc"));
     EXPECT_EQ(volume.substr(0, empty.size() + 62), empty + "000000000000" + "00000000" +
@@ -134,8 +135,8 @@ TEST_F(ArchiveContainer, DuplicatesUnstorableNamesAndAClosedArchiveWriteNothing)
                           Add(archive, Source("line\nbreak", "x"))}),
         (std::vector<int>{1, 12, 13, 14, 14, 14, 14}));
     EXPECT_TRUE(host.Logged("ERROR:clsFile.fOpen()->2---" + source.File("gone")));
-    EXPECT_EQ(ReadTestFile(Staging("Daily.darc")).size() * 10 + Index().size(), 10241u);
     archive.CloseArchive();
+    EXPECT_EQ(ReadTestFile(Staging("Daily.darc")).size() * 10 + Index().size(), 10241u);
     EXPECT_EQ(Add(archive, path), 2);
     clsArchive blocked; // the volume cannot be created
     Open(blocked);
@@ -262,17 +263,26 @@ TEST_F(ArchiveContainer, AnEntryThatFailsLeavesTheVolumesAsIfItNeverWas) {
         expectRollBack(zipped, 0, 2, EFBIG, [&](clsArchive&) {
             limit = LimitFileSize(FileSize(Staging("Daily.darc")) + 5000);
         });
-    // The index line of an incremental run that does not fit goes too.
-    const std::string earlier = std::string(60000, 'x') + "\r\n";
-    home.Write("temp/Daily.fs", earlier);
-    clsArchive archive;
-    Open(archive, false, false);
-    limit = LimitFileSize(earlier.size() + 20);
-    EXPECT_EQ(Add(archive, Source("f", "data")), 2);
-    limit.reset();
-    EXPECT_TRUE(ReadTestFile(Staging("Daily.fs")) == earlier);
-    EXPECT_FALSE(FileExists(Staging("Daily.darc")));
-    EXPECT_EQ(Add(archive, source.File("f")), 1); // not taken for a duplicate
+    // Index lines go out in batches: lines an incremental run's index cannot
+    // take fail the run on staging, with the earlier lines kept whole.
+    const std::string earlier = std::string(400000, 'x') + "\r\n";
+    for (const int files : {1, 300}) { // 300 lines fill more than one batch
+        home.Write("temp/Daily.fs", earlier);
+        clsArchive archive;
+        Open(archive, false, false);
+        limit = LimitFileSize(earlier.size() + 20);
+        int stored = 0;
+        for (int i = 0; i < files; ++i)
+            stored += Add(archive, Source("f" + std::to_string(i), "data")) == 1;
+        const bool closed = archive.CloseArchive();
+        limit.reset();
+        EXPECT_FALSE(closed);
+        EXPECT_TRUE(archive.StagingFailed());
+        EXPECT_EQ(archive.LastErrno(), EFBIG);
+        // A batch that fails on the way drops the entry that found out.
+        EXPECT_EQ(stored, files == 1 ? 1 : files - 1);
+        EXPECT_TRUE(ReadTestFile(Staging("Daily.fs")) == earlier) << files;
+    }
 }
 
 TEST_F(ArchiveContainer, AFileThatChangesWhileStoredIsStoredAsRead) {
@@ -297,6 +307,8 @@ TEST_F(ArchiveContainer, AFileThatChangesWhileStoredIsStoredAsRead) {
     host.onYield = [&] { WriteTestFile(grows, std::string(9000, 'b')); };
     ASSERT_EQ(Add(archive, grows), 1);
     host.onYield = nullptr;
+    ASSERT_TRUE(archive.CloseArchive());
+    ASSERT_EQ(Index().size(), 2u);
     EXPECT_EQ(Index()[0].size, cutAt);
     EXPECT_EQ(Index()[1].size, 3000); // as big as when it was opened
     sources[changes] = std::string(cutAt, 'a');
