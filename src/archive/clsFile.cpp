@@ -1,5 +1,6 @@
 #include "archive/clsFile.h"
 #include "platform/UniqueFd.h"
+#include "platform/Writeback.h"
 
 #include "core/ActivityLog.h"
 #include "core/host.h"
@@ -83,7 +84,7 @@ void StartWriteback(int fd, std::int64_t written) {
     static std::int64_t sinceLast = 0;
     sinceLast += written;
     if (sinceLast >= (16 << 20)) {
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        StartWritebackSoon(fd);
         sinceLast = 0;
     }
 }

@@ -105,11 +105,7 @@ void DestinationFiles::Close() {
         ftp_.Disconnect();
     // What was delivered is on the disk before the run calls itself done.
     if (storedLocally_) {
-        const int fd = ::open(job_.sDestinationDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::syncfs(fd);
-            ::close(fd);
-        }
+        flusher_.Finish();
         storedLocally_ = false;
     }
 }
@@ -259,6 +255,8 @@ DestinationFiles::Stored DestinationFiles::StoreLocal(const clsDskFile& file,
     if (result.error != 0)
         return result;
     result.done = true;
+    if (!storedLocally_)
+        flusher_.Start(job_.sDestinationDir);
     storedLocally_ = true;
     WriteFileRecord(GetMsg("strMsgFileCopyOk", {{"%s", file.FullName()}, {"%d", target}}));
     return result;

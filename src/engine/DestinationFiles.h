@@ -5,6 +5,7 @@
 #include "archive/clsDskFile.h"
 #include "ftp/clsFTPConnection.h"
 #include "jobs/clsBackup.h"
+#include "platform/Writeback.h"
 
 // A job's destination as the runs see it, local folder or FTP server alike:
 // files fetched from it into the staging folder (then decrypted for a
@@ -71,6 +72,7 @@ private:
     const clsBackup& job_;
     clsFTPConnection ftp_;
     bool storedLocally_ = false;
+    DiskFlusher flusher_; // local destinations: the stored files go to the disk
     std::string madeFolder_; // the local folder the last file went to
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
+#include "platform/Writeback.h"
 
 #include <cerrno>
 #include <climits>
@@ -119,7 +120,7 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
     // The run flushes its deliveries at the end; a large file starts on its
     // way to the disk now, while the next ones are copied.
     if (failure == 0 && st.st_size >= (4 << 20))
-        ::sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        StartWritebackSoon(out.get());
     if (failure == 0 && ::fchmod(out.get(), st.st_mode & 07777) != 0)
         failure = errno;
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
