@@ -241,16 +241,33 @@ DestinationFiles::Stored DestinationFiles::StoreLocal(const clsDskFile& file,
     const std::string target = JoinPath(folder, file.filename);
     Stored result;
     // Files come folder by folder: the folder made for the last one usually
-    // serves this one too. Should it have gone meanwhile, it is made again.
-    const bool madeBefore = folder == madeFolder_;
-    if (!madeBefore && !CreateFolderPath(folder))
-        result.error = errno != 0 ? errno : EIO;
-    else if (IsLinkAttribute(file.dAttrib) && from == file.FullName())
-        result.error = PlaceLinkReplacing(file.linkTarget, target, OwnTimes(file).data());
-    else if (!MoveStagedFile(from, target))
-        result.error = CopyFileReplacing(from, target);
-    if (result.error == ENOENT && madeBefore && CreateFolderPath(folder))
-        result.error = MoveStagedFile(from, target) ? 0 : CopyFileReplacing(from, target);
+    // serves this one too, and stays open. Should it have gone meanwhile, it
+    // is made again.
+    const bool madeBefore = folder == madeFolder_ && madeFolderFd_.get() >= 0;
+    auto make = [&] {
+        madeFolderFd_.reset();
+        if (!CreateFolderPath(folder))
+            return errno != 0 ? errno : EIO;
+        madeFolderFd_.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return madeFolderFd_.get() >= 0 ? 0 : errno;
+    };
+    auto place = [&] {
+        if (IsLinkAttribute(file.dAttrib) && from == file.FullName())
+            return PlaceLinkReplacing(file.linkTarget, target, OwnTimes(file).data());
+        if (MoveStagedFile(from, target))
+            return 0;
+        return CopyFileReplacingAt(from, madeFolderFd_.get(), file.filename);
+    };
+    result.error = madeBefore ? 0 : make();
+    if (result.error == 0)
+        result.error = place();
+    // A removed folder shows as ENOENT or, for an unnamed file, EPERM.
+    struct stat st {};
+    const bool removed = madeBefore && result.error != 0 &&
+                         (result.error == ENOENT ||
+                          (::fstat(madeFolderFd_.get(), &st) == 0 && st.st_nlink == 0));
+    if (removed && make() == 0)
+        result.error = place();
     madeFolder_ = result.error == 0 ? folder : std::string();
     if (result.error != 0)
         return result;

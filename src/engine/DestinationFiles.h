@@ -5,6 +5,7 @@
 #include "archive/clsDskFile.h"
 #include "ftp/clsFTPConnection.h"
 #include "jobs/clsBackup.h"
+#include "platform/UniqueFd.h"
 #include "platform/Writeback.h"
 
 // A job's destination as the runs see it, local folder or FTP server alike:
@@ -74,6 +75,7 @@ private:
     bool storedLocally_ = false;
     DiskFlusher flusher_; // local destinations: the stored files go to the disk
     std::string madeFolder_; // the local folder the last file went to
+    UniqueFd madeFolderFd_;  // and that folder, open
 };
 
 // Connects with the job's FTP parameters; true when logged in.

@@ -4,6 +4,7 @@
 #include "platform/UniqueFd.h"
 #include "platform/Writeback.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -62,36 +63,59 @@ namespace {
 // The copy is written into an unnamed file of the target's folder and only
 // given a name when complete: a new target appears in one step, an existing
 // one is replaced through a temporary name and a rename. Where the file
-// system has no unnamed files, a named temporary file does the same.
-int OpenUnnamedBeside(const std::string& target, bool& unnamed, std::string& tmpPath) {
-    const std::string folder = ParentFolder(target);
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+// system has no unnamed files, a named temporary file does the same. Names
+// are taken relative to the folder, so a deep tree is not walked per file.
+int OpenUnnamedIn(int folderFd, bool& unnamed, std::string& tmpName) {
+    int fd = ::openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     unnamed = fd >= 0;
-    if (fd >= 0)
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return fd;
-    tmpPath = JoinPath(folder, ".tvcopy-XXXXXX");
-    return ::mkostemp(tmpPath.data(), O_CLOEXEC);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tmpName = ".tvcopy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::openat(folderFd, tmpName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
 }
 
-int NameUnnamed(int fd, const std::string& target) {
+// Gives the unnamed file `fd` the name `name` in `folderFd`. Older kernels
+// let only a privileged process link the descriptor itself; elsewhere the
+// same file is reached through /proc.
+int LinkUnnamed(int fd, int folderFd, const std::string& name) {
+    static std::atomic<bool> direct{true};
+    const bool tryDirect = direct.load(std::memory_order_relaxed);
+    if (tryDirect) {
+        if (::linkat(fd, "", folderFd, name.c_str(), AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT && errno != EPERM)
+            return errno;
+    }
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    if (errno != EEXIST)
+    if (::linkat(AT_FDCWD, self.c_str(), folderFd, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
         return errno;
+    // Only a refusal that /proc does not share means the privilege is missing.
+    if (tryDirect)
+        direct.store(false, std::memory_order_relaxed);
+    return 0;
+}
+
+int NameUnnamed(int fd, int folderFd, const std::string& name) {
+    const int linked = LinkUnnamed(fd, folderFd, name);
+    if (linked != EEXIST)
+        return linked;
     // An older file of that name stays until the new one replaces it.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string tmp =
-            JoinPath(ParentFolder(target),
-                     ".tvcopy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt));
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST)
+            ".tvcopy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        if (const int failure = LinkUnnamed(fd, folderFd, tmp); failure != 0) {
+            if (failure == EEXIST)
                 continue;
-            return errno;
+            return failure;
         }
-        if (::rename(tmp.c_str(), target.c_str()) != 0) {
+        if (::renameat(folderFd, tmp.c_str(), folderFd, name.c_str()) != 0) {
             const int failure = errno;
-            ::unlink(tmp.c_str());
+            ::unlinkat(folderFd, tmp.c_str(), 0);
             return failure;
         }
         return 0;
@@ -102,6 +126,13 @@ int NameUnnamed(int fd, const std::string& target) {
 } // namespace
 
 int CopyFileReplacing(const std::string& source, const std::string& target) {
+    UniqueFd folder(::open(ParentFolder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return errno;
+    return CopyFileReplacingAt(source, folder.get(), FileNameOf(target));
+}
+
+int CopyFileReplacingAt(const std::string& source, int folderFd, const std::string& name) {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return errno;
@@ -112,8 +143,8 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
         return EINVAL;
 
     bool unnamed = false;
-    std::string tmpPath;
-    UniqueFd out(OpenUnnamedBeside(target, unnamed, tmpPath));
+    std::string tmpName;
+    UniqueFd out(OpenUnnamedIn(folderFd, unnamed, tmpName));
     if (out.get() < 0)
         return errno;
     int failure = CopyData(in.get(), out.get(), st.st_size);
@@ -129,7 +160,7 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
     if (unnamed) {
         // An unnamed file that is never linked vanishes with its descriptor.
         if (failure == 0)
-            failure = NameUnnamed(out.get(), target);
+            failure = NameUnnamed(out.get(), folderFd, name);
         if (out.Close() != 0 && failure == 0)
             failure = errno;
         return failure;
@@ -137,10 +168,10 @@ int CopyFileReplacing(const std::string& source, const std::string& target) {
     // A full disk can surface only when the data is flushed at close.
     if (out.Close() != 0 && failure == 0)
         failure = errno;
-    if (failure == 0 && ::rename(tmpPath.c_str(), target.c_str()) != 0)
+    if (failure == 0 && ::renameat(folderFd, tmpName.c_str(), folderFd, name.c_str()) != 0)
         failure = errno;
     if (failure != 0)
-        ::unlink(tmpPath.c_str());
+        ::unlinkat(folderFd, tmpName.c_str(), 0);
     return failure;
 }
 

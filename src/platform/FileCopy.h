@@ -8,6 +8,8 @@
 // the source's permission bits and access and write times. Returns 0 or the
 // errno of the failure (ENOSPC for a full disk).
 int CopyFileReplacing(const std::string& source, const std::string& target);
+// The same into the file `name` of the open folder `folderFd`.
+int CopyFileReplacingAt(const std::string& source, int folderFd, const std::string& name);
 
 // The target text of the symbolic link `name` in the folder `folderFd`
 // (AT_FDCWD: a path); false when it is no link or cannot be read.
