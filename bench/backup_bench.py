@@ -148,6 +148,7 @@ def main():
     subprocess.run(["tar", "-cf", "/dev/null", tree], check=True)
 
     results = []
+    unsteady = []
     peak = 0
     trash = os.path.join(work, "trash")
 
@@ -159,6 +160,7 @@ def main():
         if our_name not in only:
             return
         best_ours, best_theirs = None, [None] * len(theirs)
+        worst_theirs = [0.0] * len(theirs)
         for _ in range(args.repeat):
             for i, (_, their_cmd) in enumerate(theirs):
                 # Each side starts with nothing of the other's still being written.
@@ -167,13 +169,18 @@ def main():
                 t_theirs, _ = timed(their_cmd, shell=True)
                 best_theirs[i] = t_theirs if best_theirs[i] is None else min(best_theirs[i],
                                                                              t_theirs)
+                worst_theirs[i] = max(worst_theirs[i], t_theirs)
             cleanup()
             subprocess.run(["sync"])
             t_ours, rss = ours(our_name)
             peak = max(peak, rss)
             best_ours = t_ours if best_ours is None else min(best_ours, t_ours)
-        for (label, _), t in zip(theirs, best_theirs):
+        for (label, _), t, worst in zip(theirs, best_theirs, worst_theirs):
             results.append((label, best_ours, t))
+            if worst > 1.5 * t:
+                # The same command taking far longer once means the disk was
+                # busy (a mount with "discard" trims freed trees for a while).
+                unsteady.append("%s: theirs took %.2f s to %.2f s" % (label, t, worst))
         drop_dir(trash)
 
     out_tar = os.path.join(work, "ref.tar")
@@ -215,6 +222,8 @@ def main():
     for label, o, t in results:
         print("%-46s %9.2f %9.2f %6.2fx" % (label, o, t, o / t))
     print("peak memory of tidevault-cli runs: %.1f MiB" % (peak / 1024.0))
+    for line in unsteady:
+        print("unsteady, ratio not to be trusted (%s)" % line)
     if not args.work:
         shutil.rmtree(work, ignore_errors=True)
 
