@@ -269,12 +269,16 @@ private:
 
     // The counts, the result and the job list saved.
     void Summary() {
-        destination_.Close();
+        // Files the disk may not hold are not counted as stored.
+        const bool onDisk = destination_.Close();
         ClearStaging();
         CloseProgress();
         LogSummary(stored_, notStored_, list_.size());
         const std::string& name = job_.sName;
-        if (notStored_ == 0 && !list_.empty() && stored_ == static_cast<int>(list_.size())) {
+        if (!onDisk) {
+            job_.enumStatus = kStatusFailed;
+            WriteLog(GetMsg("strMsgBackupFailed", "%d", name));
+        } else if (notStored_ == 0 && !list_.empty() && stored_ == static_cast<int>(list_.size())) {
             job_.enumStatus = kStatusFinished;
             WriteLog(GetMsg("strMsgBakupFinishedOk", "%d", name));
             job_.lastOK = ClockNow();

@@ -100,14 +100,21 @@ bool DestinationFiles::Connect() {
     return ConnectToDestination(ftp_, job_);
 }
 
-void DestinationFiles::Close() {
+bool DestinationFiles::Close() {
     if (ftp_.connectionState() != clsFTPConnection::kDisconnected)
         ftp_.Disconnect();
+    madeFolderFd_.reset();
+    madeFolder_.clear();
     // What was delivered is on the disk before the run calls itself done.
-    if (storedLocally_) {
-        flusher_.Finish();
-        storedLocally_ = false;
-    }
+    if (!storedLocally_)
+        return true;
+    storedLocally_ = false;
+    const int failure = flusher_.Finish();
+    if (failure == 0)
+        return true;
+    WriteLog(GetMsg("strMsgNotOnDisk",
+                    {{"%d", job_.sDestinationDir}, {"%e", std::strerror(failure)}}));
+    return false;
 }
 
 bool DestinationFiles::DroppedByServer() const {

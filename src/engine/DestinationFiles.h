@@ -56,8 +56,9 @@ public:
 
     // Logs in to an FTP destination if not yet connected; true for a local one.
     bool Connect();
-    // Ends the FTP session; for a local destination puts what was stored on the disk.
-    void Close();
+    // Ends the FTP session; for a local destination puts what was stored on
+    // the disk. False (and logged) when the disk reported a write error.
+    bool Close();
 
 private:
     Fetched FetchLocal(const std::string& name, const std::string& staged, Placement placement);

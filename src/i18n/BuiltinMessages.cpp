@@ -262,6 +262,9 @@ static constexpr BuiltinMessage kMessages[] = {
     // Symbolic links.
     {"strMsgLinkTextUnusable", "its link target is empty, too long or holds a zero byte"},
     {"strMsgLinkBehindLink", "its folder lies behind the link %d that this restore made"},
+    // The closing flush of a local destination.
+    {"strMsgNotOnDisk",
+     "FAIL: The disk of %d did not confirm that the stored files reached it: %e"},
 };
 
 std::span<const BuiltinMessage> BuiltinMessages() {

@@ -83,6 +83,7 @@ void DiskFlusher::Start(const std::string& folder) {
     if (fd_ < 0)
         return;
     stopping_ = false;
+    error_ = 0;
     thread_ = std::thread([this] { Work(); });
 }
 
@@ -90,12 +91,15 @@ void DiskFlusher::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopping_; })) {
         lock.unlock();
-        ::syncfs(fd_);
+        // A write error is told once per descriptor: kept for Finish.
+        const int failure = ::syncfs(fd_) == 0 ? 0 : errno;
         lock.lock();
+        if (error_ == 0)
+            error_ = failure;
     }
 }
 
-bool DiskFlusher::Finish() {
+int DiskFlusher::Finish() {
     if (thread_.joinable()) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -105,9 +109,11 @@ bool DiskFlusher::Finish() {
         thread_.join();
     }
     if (fd_ < 0)
-        return true;
-    const bool ok = ::syncfs(fd_) == 0;
+        return 0;
+    const int failure = ::syncfs(fd_) == 0 ? 0 : errno;
     ::close(fd_);
     fd_ = -1;
-    return ok;
+    const int first = error_ != 0 ? error_ : failure;
+    error_ = 0;
+    return first;
 }

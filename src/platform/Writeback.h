@@ -25,8 +25,8 @@ public:
     // Starts flushing the file system of `folder` in the background, once.
     void Start(const std::string& folder);
     // Stops the background flushes and flushes a last time, waiting for it;
-    // false when the file system reported a write error.
-    bool Finish();
+    // 0, or the errno of a write error the file system reported meanwhile.
+    int Finish();
 
 private:
     void Work();
@@ -35,5 +35,6 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    int error_ = 0;
     std::thread thread_;
 };
