@@ -73,6 +73,23 @@ TEST(ArchiveFormat, ChecksumBytesFollowTheDefinition) {
               NaiveChecksum(data.substr(1)));
 }
 
+// The same pass tells a writer whether a block is all zeros, to be left as a
+// hole: one byte anywhere else, in any word of a turn or in the tail, is data.
+TEST(ArchiveFormat, ABlockIsZerosOnlyWithoutASingleOtherByte) {
+    EXPECT_FALSE(BlockChecksum().Add(""));
+    for (const std::size_t size : {1, 7, 8, 9, 31, 32, 33, 40, 63, 512}) {
+        const std::string zeros(size, '\0');
+        EXPECT_TRUE(BlockChecksum().Add(zeros)) << size;
+        for (std::size_t at = 0; at < size; ++at) {
+            std::string block = zeros;
+            block[at] = '\x80';
+            BlockChecksum sum;
+            EXPECT_FALSE(sum.Add(block)) << size << " " << at;
+            EXPECT_EQ(sum.Bytes(), NaiveChecksum(block)) << size << " " << at;
+        }
+    }
+}
+
 TEST(ArchiveFormat, VolumeNamesAreNumberedWithThreeDigitsAndReadBack) {
     EXPECT_EQ(VolumeName("Daily", 0) + " " + VolumeName("Daily", 1) + " " + VolumeName("D", 1000),
               "Daily Daily-001 D-1000");
