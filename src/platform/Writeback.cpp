@@ -1,5 +1,6 @@
 #include "platform/Writeback.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -88,11 +89,18 @@ void DiskFlusher::Start(const std::string& folder) {
 }
 
 void DiskFlusher::Work() {
+    using Clock = std::chrono::steady_clock;
+    // A disk that takes long to flush is left alone for longer: a USB stick
+    // then spends most of the run writing data, not its allocation table.
+    Clock::duration pause = std::chrono::milliseconds(50);
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopping_; })) {
+    while (!wake_.wait_for(lock, pause, [this] { return stopping_; })) {
         lock.unlock();
+        const Clock::time_point started = Clock::now();
         // A write error is told once per descriptor: kept for Finish.
         const int failure = ::syncfs(fd_) == 0 ? 0 : errno;
+        pause = std::max<Clock::duration>(std::chrono::milliseconds(50),
+                                          Clock::now() - started);
         lock.lock();
         if (error_ == 0)
             error_ = failure;

@@ -13,8 +13,9 @@
 void StartWritebackSoon(int fd);
 
 // Puts a folder's file system on the disk: while a run stores files there it
-// flushes now and then on a thread of its own, so the disk writes while the
-// run copies, and the flush that ends the run has only the rest to do.
+// flushes every 50 ms on a thread of its own (or after as long as the last
+// flush took, if that was longer), so the disk writes while the run copies,
+// and the flush that ends the run has only the rest to do.
 class DiskFlusher {
 public:
     DiskFlusher() = default;
