@@ -182,6 +182,7 @@ void PutStoredSessions(const std::string& destination) {
         const char* stamp;
         const char* path;
         int size;
+        long long attrib = 32; // a symbolic link: its mode 0120777 in the high half
     } files[] = {
         {"20261128213000", "/home/anna/Documents/Reports/2026/quarterly-summary.odt", 184320},
         {"20261128213000", "/home/anna/Documents/Reports/2026/budget.ods", 52211},
@@ -194,6 +195,7 @@ void PutStoredSessions(const std::string& destination) {
         {"20261204213000", "/home/anna/Documents/Reports/2026/quarterly-summary.odt", 191488},
         {"20261204213000", "/home/anna/Documents/Reports/2026/travel-expenses.ods", 31744},
         {"20261204213000", "/home/anna/Documents/Reports/2026/report-draft.odt", 40960},
+        {"20261204213000", "/home/anna/Documents/Reports/2026/latest.odt", 16, 0xA1FF0020LL},
         {"20261204213000", "/home/anna/Documents/notes.txt", 1790},
     };
     std::string index;
@@ -203,7 +205,8 @@ void PutStoredSessions(const std::string& destination) {
         index += std::string("dSession=") + file.stamp + "|RecSize=512|arcStart=" + volume +
                  "|sOffs=0|arcEnd=" + volume + "|dEndOffset=" + std::to_string(end) +
                  "|fname=" + file.path + "|size=" + std::to_string(file.size) +
-                 "|crc=00000000|Attrib=32|dCT=31295000/0|dLAt=31295000/0|dLWt=31295000/" +
+                 "|crc=00000000|Attrib=" + std::to_string(file.attrib) +
+                 "|dCT=31295000/0|dLAt=31295000/0|dLWt=31295000/" +
                  std::to_string(file.size * 977) + "\r\n";
     }
     WriteFileAtomically(destination + "/Documents.fs", index);

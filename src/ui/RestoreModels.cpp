@@ -56,7 +56,8 @@ QIcon Picture(const char* name) {
 RestoreTreeModel::RestoreTreeModel(RestoreMarks& marks,
                                    const std::vector<clsRestoreFileData>& records, QObject* parent)
     : QAbstractItemModel(parent), marks_(marks), records_(records),
-      sessionIcon_(Picture("session")), folderIcon_(Picture("dir")), fileIcon_(Picture("file")) {}
+      sessionIcon_(Picture("session")), folderIcon_(Picture("dir")), fileIcon_(Picture("file")),
+      linkIcon_(Picture("link")) {}
 
 QModelIndex RestoreTreeModel::IndexOf(std::int32_t node) const {
     if (node < 0 || !marks_.Shown(node))
@@ -115,7 +116,11 @@ QVariant RestoreTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return entry.parent < 0 ? SessionText(entry.name) : Text(entry.name);
     case Qt::DecorationRole:
-        return entry.parent < 0 ? sessionIcon_ : entry.IsFile() ? fileIcon_ : folderIcon_;
+        if (entry.parent < 0)
+            return sessionIcon_;
+        if (!entry.IsFile())
+            return folderIcon_;
+        return IsLinkAttribute(records_[entry.record].Attrib) ? linkIcon_ : fileIcon_;
     case Qt::CheckStateRole:
         return CheckStateOf(marks_.Of(node));
     case Qt::ToolTipRole:
@@ -201,7 +206,8 @@ QVariant RestoreListModel::data(const QModelIndex& index, int role) const {
             return {};
         switch (index.column()) {
         case Size:
-            return Text(FormatSize(rec->size));
+            // A link's stored bytes are its target text, not a size to show.
+            return IsLinkAttribute(rec->Attrib) ? QVariant() : Text(FormatSize(rec->size));
         case StartVolume:
             return Text(VolumeFileName(rec->arcStart));
         case EndVolume:

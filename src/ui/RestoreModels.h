@@ -43,7 +43,7 @@ signals:
 protected:
     RestoreMarks& marks_;
     const std::vector<clsRestoreFileData>& records_;
-    QIcon sessionIcon_, folderIcon_, fileIcon_;
+    QIcon sessionIcon_, folderIcon_, fileIcon_, linkIcon_;
 };
 
 // The shown children of one tree node, with size, volumes and write time.

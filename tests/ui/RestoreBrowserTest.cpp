@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QDate>
 #include <QHeaderView>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -18,6 +20,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTreeView>
+#include <unistd.h>
 
 namespace {
 
@@ -113,6 +116,26 @@ TEST_F(RestoreBrowser, OneRootPerSessionFoldersKeepTheirCaseAndTheListShowsEachF
         list->header()->sectionClicked(column);
         EXPECT_EQ(Rows(), rows) << column;
     }
+}
+
+// A symbolic link is stored as one: it shows as a link, and its stored bytes
+// (the target text) are no size to show.
+TEST_F(RestoreBrowser, ALinkShowsAsALinkWithoutASize) {
+    SetClockOverride(At(12, 0));
+    ASSERT_EQ(::symlink("a.txt", source.File("docs/link").c_str()), 0);
+    Run("Docs");
+    auto w = Open();
+    const std::string session = "20261205120000";
+    auto picture = [](const QModelIndex& at) {
+        return at.data(Qt::DecorationRole).value<QIcon>().pixmap(16).toImage();
+    };
+    const QImage link = QIcon(":/icons/link.svg").pixmap(16).toImage();
+    EXPECT_EQ(picture(Find(Key(session, "docs/link"))), link);
+    EXPECT_NE(picture(Find(Key(kFull, "docs/a.txt"))), link);
+    w->ShowNode(Node(Key(session, "docs")));
+    ASSERT_EQ(Rows(), "link");
+    EXPECT_TRUE(list->model()->index(0, 1).data().toString().isEmpty());
+    EXPECT_FALSE(list->model()->index(0, 2).data().toString().isEmpty()); // its volume is shown
 }
 
 TEST_F(RestoreBrowser, ChecksGoDownToEveryEntryAndUpAsPartialAndReachTheList) {
