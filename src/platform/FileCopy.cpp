@@ -56,9 +56,12 @@ int CopyData(int in, int out, off_t size) {
     }
 }
 
-} // namespace
-
-namespace {
+// A name beside the target for a file or link on its way to it: ours by
+// the process id, one of many tries should an earlier run have left one.
+std::string ScratchName(const char* kind, int attempt) {
+    return std::string(".tv") + kind + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(attempt);
+}
 
 // The copy is written into an unnamed file of the target's folder and only
 // given a name when complete: a new target appears in one step, an existing
@@ -71,7 +74,7 @@ int OpenUnnamedIn(int folderFd, bool& unnamed, std::string& tmpName) {
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return fd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tmpName = ".tvcopy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        tmpName = ScratchName("copy", attempt);
         fd = ::openat(folderFd, tmpName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -106,8 +109,7 @@ int NameUnnamed(int fd, int folderFd, const std::string& name) {
         return linked;
     // An older file of that name stays until the new one replaces it.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string tmp =
-            ".tvcopy-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const std::string tmp = ScratchName("copy", attempt);
         if (const int failure = LinkUnnamed(fd, folderFd, tmp); failure != 0) {
             if (failure == EEXIST)
                 continue;
@@ -189,8 +191,7 @@ int PlaceLinkReplacing(const std::string& text, const std::string& target,
                        const struct timespec times[2]) {
     const std::string folder = ParentFolder(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string tmp = JoinPath(folder, ".tvlink-" + std::to_string(::getpid()) + "-" +
-                                                     std::to_string(attempt));
+        const std::string tmp = JoinPath(folder, ScratchName("link", attempt));
         if (::symlink(text.c_str(), tmp.c_str()) != 0) {
             if (errno == EEXIST)
                 continue;
